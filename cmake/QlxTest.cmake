@@ -1,0 +1,22 @@
+# qlx_add_gtest(NAME SOURCES ... LIBS ... [GUI] [TIMEOUT s])
+# Tests are discovered when ctest runs, inside the test namespace, not at build time.
+# GUI tests get the offscreen platform so they need no display.
+function(qlx_add_gtest name)
+  cmake_parse_arguments(T "GUI" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock Threads::Threads)
+  if(NOT T_LIBS MATCHES "GTest::gtest_main")
+    if(NOT T_GUI)
+      target_link_libraries(${name} PRIVATE GTest::gtest_main)
+    endif()
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  set(env "")
+  if(T_GUI)
+    set(env "QT_QPA_PLATFORM=offscreen")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+    PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${env}")
+endfunction()

@@ -1,0 +1,15 @@
+#pragma once
+// Code page 932 (Shift-JIS) byte text <-> UTF-8. Every text inside the programs
+// is CP932 bytes; UTF-8 exists only on the way to and from the toolkit.
+#include <string>
+#include <string_view>
+
+namespace cp932 {
+
+// Undecodable bytes become U+FFFD, so no input is ever dropped silently.
+std::string toUtf8(std::string_view sjis);
+
+// Characters that CP932 cannot hold become '?'; invalid UTF-8 likewise.
+std::string fromUtf8(std::string_view utf8);
+
+} // namespace cp932
