@@ -1,0 +1,2 @@
+qlx_add_gtest(telnet_parser_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/telnet_parser_test.cpp
+  LIBS terminal_telnet_parser)
