@@ -1,0 +1,25 @@
+// The client side of a TCP connection: where to connect and the blocking connect itself.
+#pragma once
+
+#include <string>
+
+#include "IdTCPConnection.h"
+
+class TIdTCPClient : public TIdTCPConnection {
+ public:
+  // Server name or dotted IPv4 address, and port; set before each connect.
+  std::string Host;
+  int Port = 0;
+  // Local address to bind before connecting; empty binds to any.
+  std::string BoundIP;
+  // False sets TCP_NODELAY before connecting.
+  bool UseNagle = true;
+
+  TNotifyEvent OnConnected;
+
+  // Blocking: resolves Host, connects, then fires OnConnected. On an open connection raises
+  // EIdAlreadyConnected and changes nothing. If a step after the socket was made fails,
+  // CloseConnection (the subclass's, with its events) runs before the error is raised again.
+  virtual void OpenConnection();
+  virtual void NotifyConnected();
+};
