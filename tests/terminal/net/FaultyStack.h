@@ -1,0 +1,41 @@
+// A platform stack that fails chosen calls, installed for the next StackInstance.
+#pragma once
+
+#include <atomic>
+#include <stdexcept>
+
+#include "IdStack.h"
+#include "IdStackPosix.h"
+
+class FaultyStack : public TIdStackPosix {
+ public:
+  // Receives after this many good ones fail with the given code (-1: never).
+  static inline std::atomic<int> GoodReceives{-1};
+  static inline std::atomic<int> ReceiveError{0};
+  static inline std::atomic<int> Lookups{0};
+
+  int SockRecv(int socket, void* buffer, int length, int flags) override {
+    int good = GoodReceives.load();
+    if (good == 0) {
+      SetLastSocketError(ReceiveError.load());
+      return -1;
+    }
+    if (good > 0) --GoodReceives;
+    return TIdStackPosix::SockRecv(socket, buffer, length, flags);
+  }
+  std::string HostByName(const std::string& name) override {
+    ++Lookups;
+    return TIdStackPosix::HostByName(name);
+  }
+};
+
+// Installs FaultyStack for the scope; no component may exist when it starts.
+struct FaultyStackScope {
+  FaultyStackScope() {
+    if (StackUsers() != 0) throw std::logic_error("a component is still alive");
+    FaultyStack::GoodReceives = -1;
+    FaultyStack::Lookups = 0;
+    SetStackFactory([] { return std::make_unique<FaultyStack>(); });
+  }
+  ~FaultyStackScope() { SetStackFactory({}); }
+};

@@ -1,0 +1,36 @@
+// A TCP server on 127.0.0.1 for tests: it accepts one connection at a time and runs a script
+// on its own thread for each. Scripts use the plain socket helpers below.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+
+class LoopbackServer {
+ public:
+  // script(fd) runs for each accepted connection; the server closes fd after it returns.
+  explicit LoopbackServer(std::function<void(int fd)> script, int connections = 1);
+  ~LoopbackServer();  // waits for the script to finish
+  int Port() const { return FPort; }
+
+ private:
+  int FListen = -1;
+  int FPort = 0;
+  std::thread FThread;
+};
+
+// Plain helpers for scripts.
+void SendAll(int fd, const std::string& bytes);
+// Reads until the peer closes (or fails); returns what came.
+std::string ReadUntilClosed(int fd);
+// Reads exactly count bytes unless the peer closes first.
+std::string ReadExactly(int fd, std::size_t count);
+// Makes the close of fd a reset instead of an orderly end.
+void SetResetOnClose(int fd);
+
+// A loopback port with nothing listening on it, for refused connects.
+int UnusedPort();
+
+// Number of open descriptors of this process.
+int OpenDescriptorCount();
