@@ -1,0 +1,23 @@
+#pragma once
+// Shows a DeviceGrid in a table view: grid row 0 is the header, grid row r is view row r-1.
+#include <QAbstractTableModel>
+
+#include "DeviceGrid.h"
+
+class DeviceTableModel : public QAbstractTableModel {
+public:
+    explicit DeviceTableModel(DeviceGrid& grid, QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    // After the grid changed: follows its row count and repaints the given grid row
+    // (0: every row).
+    void refresh(int gridRow = 0);
+
+private:
+    DeviceGrid& grid_;
+    int shownRows_;
+};

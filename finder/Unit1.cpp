@@ -1,0 +1,347 @@
+#include "Unit1.h"
+
+#include <QComboBox>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QTableView>
+#include <QTimer>
+#include <chrono>
+#include <thread>
+
+#include "DeviceTableModel.h"
+#include "Glyphs.h"
+#include "cp932.h"
+#include "qtext.h"
+
+namespace {
+
+std::string sj(const char* utf8) { return cp932::fromUtf8(utf8); }
+
+// The window's own texts, in one place.
+struct Texts {
+    std::string info = sj("情報");
+    std::string warning = sj("警告");
+    std::string firstRunHint = sj("セキュリティソフト等で通信許可を求められた場合、許可してください。");
+    std::string notFound = sj("対象機器が見つかりませんでした。") + "\r\r" +
+                           sj("Windows ファイヤウォール等のセキュリティソフトを一時的に無効にする必要があります。");
+    std::string foundBefore = sj("ネットワーク上から対象機器を ");
+    std::string foundAfter = sj("台 確認できました。");
+    std::string countBox = sj("発見数:");
+    std::string headers[DeviceGrid::kColumns] = {
+        "No.", sj(" 機器名"), sj(" IPアドレス"), sj(" MACアドレス"), sj(" バージョン"), sj(" 稼働時間")};
+    // ComboBox1 text -> ListSort column, compared in this order.
+    std::pair<std::string, int> sortKeys[3] = {{sj("機器名称"), 1}, {sj("IPアドレス"), 2}, {sj("稼働時間"), 5}};
+};
+
+const Texts& texts() {
+    static const Texts t;
+    return t;
+}
+
+constexpr int kColumnWidths[DeviceGrid::kColumns] = {22, 79, 87, 97, 78, 68};
+
+QLabel* panel(QWidget* parent, const char* utf8Caption, QRect geometry, QFrame::Shadow bevel) {
+    auto* p = new QLabel(toQ(sj(utf8Caption)), parent);
+    p->setGeometry(geometry);
+    p->setAlignment(Qt::AlignCenter);
+    p->setFrameStyle(bevel == QFrame::Plain ? QFrame::NoFrame : (QFrame::Panel | bevel));
+    p->setAutoFillBackground(true);
+    return p;
+}
+
+QPushButton* button(QWidget* parent, const char* utf8Caption, QRect geometry) {
+    auto* b = new QPushButton(toQ(sj(utf8Caption)), parent);
+    b->setGeometry(geometry);
+    return b;
+}
+
+}  // namespace
+
+StartSettings StartSettings::defaults() {
+    StartSettings s;
+    s.testMode = "0";
+    s.sortKey = sj("稼働時間");
+    s.utilityName = sj("TELNET接続");
+    return s;
+}
+
+TqsearchForm::TqsearchForm(FormServices services, StartSettings settings, QWidget* parent)
+    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      services_(std::move(services)), grid_(11) {
+    if (!services_.dialogs)
+        services_.dialogs = qtDialogs();
+    if (!services_.addresses)
+        services_.addresses = systemAddressSource();
+    model_ = new DeviceTableModel(grid_, this);
+    buildControls();
+
+    NMUDP1.RemotePort = 0;
+    NMUDP1.setLocalPort(0);
+    NMUDP1.ReportLevel = 16;
+    NMUDP1.OnDataReceived = [this](TNMUDP& s, int n, const std::string& ip, int port) {
+        NMUDP1DataReceived(s, n, ip, port);
+    };
+    NMUDP1.OnInvalidHost = [this](bool& handled) { NMUDP1InvalidHost(handled); };
+    NMUDP1.Loaded();
+
+    FormCreate(settings);
+}
+
+TqsearchForm::~TqsearchForm() { FormDestroy(); }
+
+void TqsearchForm::buildControls() {
+    setWindowTitle("QLX search Ver 1.7");
+    setFont(QFont("IPAPGothic", 9));
+
+    Panel3 = new QFrame(this);
+    Panel3->setGeometry(0, 0, 440, 256);
+    Panel3->setFrameStyle(QFrame::NoFrame);
+
+    Panel7 = panel(Panel3, "機器一覧", {0, 0, 440, 25}, QFrame::Raised);
+    Panel5 = panel(Panel7, "", {296, 4, 89, 17}, QFrame::Sunken);
+    Panel5->setAccessibleName(toQ(sj("発見数")));
+    BitBtn4 = button(Panel7, "設定", {392, 2, 41, 20});
+
+    StringGrid1 = new QTableView(Panel3);
+    StringGrid1->setGeometry(0, 24, 440, 190);
+    StringGrid1->setModel(model_);
+    StringGrid1->setAccessibleName(toQ(sj("機器一覧")));
+    StringGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    StringGrid1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    StringGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    StringGrid1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    StringGrid1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    StringGrid1->verticalHeader()->hide();
+    StringGrid1->verticalHeader()->setDefaultSectionSize(16);
+    StringGrid1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    StringGrid1->horizontalHeader()->setFixedHeight(16);
+    StringGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    StringGrid1->horizontalHeader()->setHighlightSections(false);
+    for (int c = 0; c < DeviceGrid::kColumns; ++c)
+        StringGrid1->setColumnWidth(c, kColumnWidths[c]);
+
+    BitBtn1 = button(Panel3, "WEB接続", {6, 222, 100, 28});
+    BitBtn1->setIcon(glyphIcon(Glyph::Web));
+    BitBtn1->setEnabled(false);
+    BitBtn3 = button(Panel3, "TELNET接続", {116, 222, 100, 28});
+    BitBtn3->setIcon(glyphIcon(Glyph::Utility));
+    BitBtn3->setEnabled(false);
+    ComboBox1 = new QComboBox(Panel3);
+    ComboBox1->setGeometry(240, 226, 89, 20);
+    ComboBox1->setEditable(true);
+    for (const char* item : {"稼働時間", "IPアドレス", "機器名称"})
+        ComboBox1->addItem(toQ(sj(item)));
+    ComboBox1->setAccessibleName(toQ(sj("並べ替え")));
+    BitBtn2 = button(Panel3, "検索", {336, 222, 97, 28});
+    BitBtn2->setIcon(glyphIcon(Glyph::Search));
+
+    Panel4 = panel(this, "検索中", {0, 0, 437, 188}, QFrame::Plain);
+    QFont big = font();
+    big.setPointSize(18);
+    Panel4->setFont(big);
+    Panel4->setStyleSheet("color: black;");
+    Panel4->hide();
+
+    Panel6 = new QFrame(this);
+    Panel6->setGeometry(0, 0, 437, 256);
+    Panel6->setFrameStyle(QFrame::NoFrame);
+    Panel6->setAutoFillBackground(true);
+    Panel6->hide();
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(services_.tickMs);
+    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+    connect(BitBtn2, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
+    connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
+    connect(BitBtn3, &QPushButton::clicked, this, [this] { BitBtn3Click(); });
+    connect(BitBtn4, &QPushButton::clicked, this, [this] { BitBtn4Click(); });
+    connect(StringGrid1, &QTableView::clicked, this, [this] { StringGrid1Click(); });
+    connect(StringGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this] { StringGrid1Click(); });
+    connect(StringGrid1, &QTableView::doubleClicked, this, [this] { BitBtn1Click(); });
+}
+
+void TqsearchForm::FormCreate(const StartSettings& settings) {
+    Panel5->clear();
+    FoundCount = 0;
+    Memo1.clear();
+    setFixedSize(Panel3->width(), Panel3->height());
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    BitBtn1->setEnabled(false);
+    for (int c = 0; c < DeviceGrid::kColumns; ++c)
+        grid_.setCell(c, 0, texts().headers[c]);
+    model_->refresh();
+    Panel4->move(1, 25);
+    Panel6->move(1, 25);
+    Panel4->raise();
+    Panel6->raise();
+    ApplySettings(settings);
+    FirstRun = !settings.settingsFileExists;
+}
+
+void TqsearchForm::ApplySettings(const StartSettings& settings) {
+    BitBtn3->setText(toQ(settings.utilityName));
+    ComboBox1->setEditText(toQ(settings.sortKey));
+    Decode.testMode = settings.testMode;
+    Decode.modelLines = settings.modelLines;
+}
+
+void TqsearchForm::FormDestroy() { IniSave(); }
+
+void TqsearchForm::BitBtn2Click() {
+    if (FirstRun)
+        dialogs().information(texts().info, texts().firstRunHint);
+    FirstRun = false;
+    searche();
+}
+
+void TqsearchForm::searche() {
+    Memo1.clear();
+    Panel5->clear();
+    FoundCount = 0;
+    SendsLeft = 2;
+    StringGrid1->setEnabled(false);
+    Panel4->show();
+    selectRow(1);
+    try {
+        NMUDP1.setLocalPort(kReplyPort);
+        ComboBox1->setEnabled(false);
+        BitBtn1->setEnabled(false);
+        BitBtn2->setEnabled(false);
+        BitBtn3->setEnabled(false);
+        const LocalAddress local = chooseLocalAddress(*services_.addresses, services_.fixedAddress);
+        Panel1 = local.hostName;
+        Panel2 = local.address;
+        LocalOctets = splitOctets(Panel2);
+        SendData();
+    } catch (...) {
+        restoreIdle();
+        throw;
+    }
+    if (!Timer1->isActive())
+        Timer1->start();
+    for (int row = 1; row < grid_.rowCount(); ++row)
+        for (int c = 0; c < DeviceGrid::kColumns; ++c)
+            grid_.setCell(c, row, {});
+    model_->refresh();
+}
+
+void TqsearchForm::Timer1Timer() {
+    Timer1->stop();
+    if (SendsLeft > 0) {
+        --SendsLeft;
+        try {
+            SendData();
+        } catch (...) {
+            restoreIdle();
+            throw;
+        }
+        Timer1->start();
+        return;
+    }
+    endRun();
+}
+
+void TqsearchForm::endRun() {
+    // Replies still arriving now are dropped with the socket below.
+    std::this_thread::sleep_for(std::chrono::milliseconds(services_.finalWaitMs));
+    Panel4->hide();
+    StringGrid1->setEnabled(true);
+    BitBtn2->setEnabled(true);
+    ComboBox1->setEnabled(true);
+    ListCheck();
+    NMUDP1.setLocalPort(0);
+    if (FoundCount == 0) {
+        dialogs().warning(texts().warning, texts().notFound);
+        return;
+    }
+    Panel5->setText(toQ(texts().countBox + std::to_string(FoundCount)));
+    const std::string key = fromQ(ComboBox1->currentText());
+    for (const auto& [text, column] : texts().sortKeys)
+        if (key == text) {
+            ListSort(column);
+            break;
+        }
+    dialogs().information(texts().info,
+                          texts().foundBefore + std::to_string(FoundCount) + texts().foundAfter);
+}
+
+// A send that failed leaves the window usable again instead of stuck in "検索中".
+void TqsearchForm::restoreIdle() {
+    Timer1->stop();
+    Panel4->hide();
+    StringGrid1->setEnabled(true);
+    BitBtn2->setEnabled(true);
+    ComboBox1->setEnabled(true);
+    ListCheck();
+    try {
+        NMUDP1.setLocalPort(0);
+    } catch (...) {
+        // The error being reported already says what is wrong with the sockets.
+    }
+}
+
+void TqsearchForm::SendData() {
+    const auto request = discoveryRequest(LocalOctets);
+    NMUDP1.RemoteHost = broadcastHost(LocalOctets);
+    NMUDP1.ReportLevel = 2;
+    NMUDP1.RemotePort = kDiscoveryPort;
+    NMUDP1.setLocalPort(kReplyPort);
+    NMUDP1.SendDatagram(reinterpret_cast<const char*>(request.data()), static_cast<int>(request.size()));
+}
+
+void TqsearchForm::NMUDP1DataReceived(TNMUDP& sender, int numberBytes, const std::string& fromIP,
+                                      int port) {
+    std::string stream;
+    sender.CopyReceived(stream);
+    stream.resize(std::min<std::size_t>(stream.size(), static_cast<std::size_t>(std::max(numberBytes, 0))));
+    const std::string hex = hexText(stream);
+    Memo1.push_back(std::to_string(port) + " " + fromIP);
+    Memo1.push_back(hex);
+    data_chk(fromIP, hex);
+}
+
+void TqsearchForm::data_chk(const std::string& /*fromIP*/, const std::string& hex) {
+    if (int row = addReply(grid_, FoundCount, hex, Decode))
+        model_->refresh(row);
+}
+
+void TqsearchForm::NMUDP1InvalidHost(bool& handled) {
+    std::string host;
+    if (dialogs().prompt("Invalid Host!", "Specify a new host:", host)) {
+        NMUDP1.RemoteHost = host;
+        handled = true;
+    }
+}
+
+int TqsearchForm::selectedRow() const {
+    const QModelIndex current = StringGrid1->currentIndex();
+    return current.isValid() ? current.row() + 1 : 1;
+}
+
+void TqsearchForm::selectRow(int gridRow) {
+    if (gridRow < 1 || gridRow >= grid_.rowCount())
+        return;
+    StringGrid1->setCurrentIndex(model_->index(gridRow - 1, 0));
+    StringGrid1->selectRow(gridRow - 1);
+}
+
+void TqsearchForm::gridChanged() { model_->refresh(); }
+
+// Stand-ins until the table rules, the settings file and launching are wired in.
+void TqsearchForm::IniSave() {}
+void TqsearchForm::ListSort(int /*column*/) {}
+void TqsearchForm::ListCheck() {
+    const int row = selectedRow();
+    BitBtn1->setEnabled(row < grid_.rowCount() && !grid_.cell(1, row).empty());
+}
+void TqsearchForm::StringGrid1Click() { ListCheck(); }
+void TqsearchForm::BitBtn1Click() {}
+void TqsearchForm::BitBtn3Click() {}
+void TqsearchForm::BitBtn4Click() {}

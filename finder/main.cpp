@@ -1,0 +1,37 @@
+// qlxsearch: finds the appliances on the local network.
+// Usage: qlxsearch [--address A.B.C.D]  (the local address to search from)
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "InstanceLock.h"
+#include "Unit1.h"
+#include "guardedapp.h"
+
+int main(int argc, char** argv) {
+    std::string address;
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--address") == 0) {
+            if (i + 1 >= argc || !isDottedQuad(argv[i + 1])) {
+                std::fprintf(stderr, "qlxsearch: --address needs an IPv4 address A.B.C.D\n");
+                return 2;
+            }
+            address = argv[++i];
+        }
+
+    // A second finder ends at once, silently.
+    InstanceLock lock("zqh0003");
+    if (!lock.acquired())
+        return 0;
+
+    GuardedApplication app(argc, argv);
+    FormServices services;
+    services.fixedAddress = address;
+    int code;
+    {
+        TqsearchForm form(std::move(services));
+        form.show();
+        code = app.exec();
+    }
+    return code;
+}

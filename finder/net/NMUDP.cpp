@@ -1,0 +1,231 @@
+#include "NMUDP.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QObject>
+#include <QSocketNotifier>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+#include "cp932.h"
+
+namespace {
+
+// The counterpart of the "would block" code that the endpoint tolerates.
+constexpr int kTolerated = EWOULDBLOCK;
+constexpr std::size_t kMaxHostName = 130;
+// Room for a full /24 answering at once, three times (about 1 KiB kernel cost each).
+constexpr int kReceiveBuffer = 1 << 20;
+
+}  // namespace
+
+// The window-thread side: the read notifier of the current socket and a context object
+// on which a finished lookup is delivered.
+// Notifiers are children of the context, so whatever is still pending goes with it.
+struct TNMUDP::Notify {
+    QObject context;
+    QSocketNotifier* reader = nullptr;
+
+    // The old notifier may be the one whose signal is running right now.
+    void dropReader() {
+        if (!reader)
+            return;
+        reader->setEnabled(false);
+        reader->deleteLater();
+        reader = nullptr;
+    }
+};
+
+std::optional<std::string> socketErrorText(int code, int tolerated) {
+    if ((code & tolerated) == tolerated)
+        return std::nullopt;
+    return code == 0 ? std::string() : "Unknown Error No. " + std::to_string(code);
+}
+
+TNMUDP::TNMUDP() : notify_(std::make_unique<Notify>()) {
+    ReportLevel = 1;
+    ReportStatus(8, "Initializing Winsock");
+    makeSocket();
+    initialised_ = true;
+}
+
+TNMUDP::~TNMUDP() {
+    notify_.reset();
+    if (socket_ >= 0)
+        ::close(socket_);
+}
+
+void TNMUDP::makeSocket() {
+    notify_->dropReader();
+    if (socket_ >= 0)
+        ::close(socket_);
+    // Non-blocking, so a stale notification can never stall the window thread.
+    socket_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (socket_ < 0) {
+        CheckSocketError(kTolerated);
+        return;
+    }
+    // Linux refuses datagrams to a broadcast address without this option.
+    int on = 1;
+    ::setsockopt(socket_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    int size = kReceiveBuffer;
+    if (::setsockopt(socket_, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
+        ::setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+}
+
+void TNMUDP::setLocalPort(int port) {
+    makeSocket();
+    localPort_ = port;
+    bindSocket();
+}
+
+void TNMUDP::Loaded() { bindSocket(); }
+
+void TNMUDP::bindSocket() {
+    notify_->dropReader();
+    if (socket_ < 0)
+        return;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    local.sin_port = htons(static_cast<std::uint16_t>(localPort_));
+    // A port in use leaves the socket unbound, without a report.
+    (void)::bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    notify_->reader = new QSocketNotifier(socket_, QSocketNotifier::Read, &notify_->context);
+    QObject::connect(notify_->reader, &QSocketNotifier::activated, &notify_->context,
+                     [this] {
+                         if (initialised_)
+                             ReceiveDatagram();
+                     });
+}
+
+int TNMUDP::boundPort() const {
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    if (socket_ < 0 || ::getsockname(socket_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        return 0;
+    return ntohs(a.sin_port);
+}
+
+void TNMUDP::SendDatagram(const char* buffer, int length) {
+    std::string repaired;
+    if (length == 0) {
+        bool handled = false;
+        if (OnBufferInvalid) {
+            OnBufferInvalid(handled, repaired, length);
+            buffer = repaired.data();
+            // Never read past what the handler supplied.
+            length = std::min<int>(length, static_cast<int>(repaired.size()));
+        }
+        if (!handled || length <= 0)
+            throw std::runtime_error("Invalid buffer");
+    }
+    if (length < 0)
+        throw std::runtime_error("Invalid buffer");
+    const std::uint32_t address = ResolveRemote();
+    if (address == 0)
+        throw UDPSockError("Null Remote Address");
+    ReportStatus(2, "Sending Data");
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_port = htons(static_cast<std::uint16_t>(RemotePort));
+    remote.sin_addr.s_addr = address;
+    // A failed send is neither reported nor repeated.
+    (void)::sendto(socket_, buffer, static_cast<std::size_t>(length), 0,
+                   reinterpret_cast<sockaddr*>(&remote), sizeof remote);
+    if (OnDataSend)
+        OnDataSend(*this);
+}
+
+std::uint32_t TNMUDP::ResolveRemote() {
+    const std::string name = RemoteHost.substr(0, kMaxHostName);
+    in_addr_t direct = ::inet_addr(name.c_str());
+    if (direct != INADDR_NONE)
+        return direct;
+    if (auto found = lookup(name))
+        return *found;
+    bool handled = false;
+    if (OnInvalidHost)
+        OnInvalidHost(handled);
+    if (!handled)
+        throw UDPSockError("Host Lookup Canceled");
+    if (auto found = lookup(name))
+        return *found;
+    throw UDPSockError("Host Lookup Canceled");
+}
+
+// Looks the name up on a worker thread and keeps the window's loop running meanwhile;
+// the completion is delivered to the window thread as an event.
+std::optional<std::uint32_t> TNMUDP::lookup(const std::string& name) {
+    struct Result {
+        bool ok = false;
+        std::uint32_t address = 0;
+    };
+    auto result = std::make_shared<Result>();
+    bool done = false;
+    QObject* context = &notify_->context;
+    std::thread worker([name, result, context, &done] {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_DGRAM;
+        addrinfo* list = nullptr;
+        if (::getaddrinfo(name.c_str(), nullptr, &hints, &list) == 0 && list) {
+            result->ok = true;
+            result->address = reinterpret_cast<sockaddr_in*>(list->ai_addr)->sin_addr.s_addr;
+            ::freeaddrinfo(list);
+        }
+        QMetaObject::invokeMethod(context, [&done] { done = true; }, Qt::QueuedConnection);
+    });
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    worker.join();
+    if (!result->ok)
+        return std::nullopt;
+    return result->address;
+}
+
+void TNMUDP::ReceiveDatagram() {
+    sockaddr_in from{};
+    socklen_t fromLen = sizeof from;
+    ssize_t n = ::recvfrom(socket_, buffer_, sizeof buffer_, 0,
+                           reinterpret_cast<sockaddr*>(&from), &fromLen);
+    receivedLength_ = n < 0 ? -1 : static_cast<int>(n);
+    if (!OnDataReceived)
+        return;
+    const auto* a = reinterpret_cast<const unsigned char*>(&from.sin_addr.s_addr);
+    std::string fromIP = std::to_string(a[0]) + "." + std::to_string(a[1]) + "." +
+                         std::to_string(a[2]) + "." + std::to_string(a[3]);
+    OnDataReceived(*this, receivedLength_, fromIP, ntohs(from.sin_port));
+}
+
+void TNMUDP::CopyReceived(std::string& stream) const {
+    if (receivedLength_ < 0)
+        throw std::runtime_error(cp932::fromUtf8("ストリームへの書き込みエラー"));
+    stream.append(buffer_, static_cast<std::size_t>(receivedLength_));
+}
+
+void TNMUDP::ReportStatus(int level, const std::string& text) {
+    if (level > ReportLevel)
+        return;
+    lastStatus_ = text;
+    if (OnStatus)
+        OnStatus(*this, text);
+}
+
+void TNMUDP::CheckSocketError(int tolerated) {
+    ReportStatus(16, "Checking Error In Error Manager");
+    lastError_ = errno;
+    auto text = socketErrorText(lastError_, tolerated);
+    if (!text)
+        return;
+    ReportStatus(8, "Looking Up Error Message" + *text);
+    if (OnError)
+        OnError(*this, lastError_, *text);
+    throw UDPSockError(*text);
+}

@@ -1,0 +1,79 @@
+#pragma once
+// The finder's UDP endpoint: sends one datagram to RemoteHost:RemotePort and reports
+// every datagram that reaches its local port as an event on the window thread.
+// A new socket is made on every LocalPort assignment, so anything queued in the old
+// one is dropped. No Qt types here; the notifications use the window thread's loop.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+class UDPSockError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The error text for a socket error code, or nothing when every bit of `tolerated`
+// is set in the code (the tolerance test). Code 0 gives an empty text.
+std::optional<std::string> socketErrorText(int code, int tolerated);
+
+class TNMUDP {
+public:
+    static constexpr int kBufferSize = 2048;
+
+    TNMUDP();
+    ~TNMUDP();
+    TNMUDP(const TNMUDP&) = delete;
+    TNMUDP& operator=(const TNMUDP&) = delete;
+
+    std::string RemoteHost;  // dotted address or host name
+    int RemotePort = 0;
+    int ReportLevel = 1;
+
+    // Closes the socket and binds a new one, on every assignment.
+    void setLocalPort(int port);
+    int localPort() const { return localPort_; }
+    // Binds the socket in place again (after the window's set-up is applied).
+    void Loaded();
+
+    void SendDatagram(const char* buffer, int length);
+    // Appends the last received datagram; fails when the receive failed.
+    void CopyReceived(std::string& stream) const;
+    int receivedLength() const { return receivedLength_; }
+
+    void ReportStatus(int level, const std::string& text);
+    const std::string& lastStatus() const { return lastStatus_; }
+    // Throws UDPSockError for the last socket error unless it passes the tolerance test.
+    void CheckSocketError(int tolerated);
+
+    // The port the socket is bound to (0 when unbound).
+    int boundPort() const;
+
+    std::function<void(TNMUDP& sender, int numberBytes, const std::string& fromIP, int port)>
+        OnDataReceived;
+    std::function<void(TNMUDP& sender)> OnDataSend;
+    std::function<void(bool& handled)> OnInvalidHost;
+    std::function<void(bool& handled, std::string& buffer, int& length)> OnBufferInvalid;
+    std::function<void(TNMUDP& sender, const std::string& status)> OnStatus;
+    std::function<void(TNMUDP& sender, int code, const std::string& text)> OnError;
+
+private:
+    struct Notify;
+
+    void makeSocket();
+    void bindSocket();
+    void ReceiveDatagram();
+    std::uint32_t ResolveRemote();
+    std::optional<std::uint32_t> lookup(const std::string& name);
+
+    char buffer_[kBufferSize] = {};
+    int receivedLength_ = 0;
+    int localPort_ = 0;
+    int socket_ = -1;
+    int lastError_ = 0;
+    bool initialised_ = false;
+    std::string lastStatus_;
+    std::unique_ptr<Notify> notify_;
+};

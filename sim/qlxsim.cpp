@@ -1,0 +1,68 @@
+// qlxsim: simulated appliances answering the finder's discovery request.
+// Usage: qlxsim [--count N] [--delay MS] [--repeat N] [--malformed] [--any-peer]
+//   --any-peer answers senders off loopback too: use it only inside a test network namespace.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+#include "ApplianceSim.h"
+
+namespace {
+volatile std::sig_atomic_t quit = 0;
+void onSignal(int) { quit = 1; }
+}  // namespace
+
+int main(int argc, char** argv) {
+    int count = 5, delay = 0, repeat = 1;
+    bool malformed = false;
+    ApplianceSim::Options options;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&]() -> int {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "qlxsim: %s needs a value\n", a.c_str());
+                std::exit(2);
+            }
+            return std::atoi(argv[++i]);
+        };
+        if (a == "--count") count = value();
+        else if (a == "--delay") delay = value();
+        else if (a == "--repeat") repeat = value();
+        else if (a == "--malformed") malformed = true;
+        else if (a == "--any-peer") options.anyPeer = true;
+        else {
+            std::fprintf(stderr, "usage: qlxsim [--count N] [--delay MS] [--repeat N] [--malformed] [--any-peer]\n");
+            return 2;
+        }
+    }
+    auto list = sampleAppliances(count);
+    for (auto& a : list) {
+        a.delayMs = delay;
+        a.repeat = repeat;
+    }
+    if (malformed) {
+        Appliance cut = list.empty() ? Appliance{} : list.front();
+        cut.mac[5] ^= 0xFF;
+        cut.cutAt = 17;  // ends inside the MAC address
+        list.push_back(cut);
+        Appliance wrong;
+        wrong.raw = std::string("\x00\x81\x00\x01", 4) + std::string(31, '\x11');
+        list.push_back(wrong);
+    }
+    ApplianceSim sim(list, options);
+    std::string error;
+    if (!sim.start(&error)) {
+        std::fprintf(stderr, "qlxsim: %s\n", error.c_str());
+        return 1;
+    }
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    std::printf("qlxsim: %d appliances answering on UDP %d\n", count, options.port);
+    std::fflush(stdout);
+    while (!quit)
+        ::pause();
+    return 0;
+}
