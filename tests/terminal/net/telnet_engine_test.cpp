@@ -28,7 +28,7 @@ std::string bytes(std::initializer_list<int> v) {
 const std::string kTtReply = bytes({255, 250, 24, 0, 'd', 'u', 'm', 'b', 255, 240});
 
 // A component wired the way the terminal wires it, recording what reaches the window.
-struct Fixture : ::testing::Test {
+struct TelnetEngine : ::testing::Test {
   TIdQueueDispatcher window;
   TIdTelnet telnet;
   std::thread::id windowThread = std::this_thread::get_id();
@@ -43,7 +43,7 @@ struct Fixture : ::testing::Test {
     events.push_back(e);
   }
 
-  Fixture() {
+  TelnetEngine() {
     telnet.SetRecvBufferSize(8192);
     telnet.Host = "127.0.0.1";
     telnet.SetDispatcher(&window);
@@ -74,7 +74,7 @@ struct Fixture : ::testing::Test {
 // A whole negotiation: each request answered with its three bytes (the TERMINAL-TYPE
 // answer with "dumb"), the echo notice on the reader thread before its reply, the text
 // delivered without commands, then the peer's close: data first, one empty delivery last.
-TEST_F(Fixture, NegotiatesDeliversAndEndsOnPeerClose) {
+TEST_F(TelnetEngine, NegotiatesDeliversAndEndsOnPeerClose) {
   std::promise<std::string> replies;
   LoopbackServer server([&](int fd) {
     SendAll(fd, bytes({255, 253, 24}));
@@ -116,7 +116,7 @@ TEST_F(Fixture, NegotiatesDeliversAndEndsOnPeerClose) {
 
 // CR goes as CR LF to a plain server, as CR alone once an IAC came, and as CR LF again on
 // the next connection after CloseConnection. A typed 255 is one byte.
-TEST_F(Fixture, CarriageReturnRuleAcrossConnections) {
+TEST_F(TelnetEngine, CarriageReturnRuleAcrossConnections) {
   std::promise<std::string> first, second;
   std::promise<void> plainSeen;
   LoopbackServer server(
@@ -156,7 +156,7 @@ TEST_F(Fixture, CarriageReturnRuleAcrossConnections) {
 
 // The user's disconnect: on the window thread OnDisconnected, then OnDisconnect; the
 // reader ends without touching the window.
-TEST_F(Fixture, UserDisconnectEndsReader) {
+TEST_F(TelnetEngine, UserDisconnectEndsReader) {
   LoopbackServer server([](int fd) { ReadUntilClosed(fd); });
   telnet.Port = server.Port();
   telnet.OpenConnection();
@@ -171,7 +171,7 @@ TEST_F(Fixture, UserDisconnectEndsReader) {
   EXPECT_EQ(events, (std::vector<std::string>{"disconnect"}));
 }
 
-TEST_F(Fixture, ConnectFailuresBecomeServerNotResponding) {
+TEST_F(TelnetEngine, ConnectFailuresBecomeServerNotResponding) {
   telnet.Port = UnusedPort();
   try {
     telnet.OpenConnection();
@@ -187,7 +187,7 @@ TEST_F(Fixture, ConnectFailuresBecomeServerNotResponding) {
   EXPECT_EQ(events.front(), "connect");
 }
 
-TEST_F(Fixture, AlreadyConnectedKeepsTheConnection) {
+TEST_F(TelnetEngine, AlreadyConnectedKeepsTheConnection) {
   std::promise<std::string> got;
   LoopbackServer server([&](int fd) {
     got.set_value(ReadExactly(fd, 1));
@@ -213,7 +213,7 @@ TEST_F(Fixture, AlreadyConnectedKeepsTheConnection) {
 }
 
 // No OnDataAvailable: the hand-off raises on the window thread and ends the reader.
-TEST_F(Fixture, MissingDataHandlerEndsReader) {
+TEST_F(TelnetEngine, MissingDataHandlerEndsReader) {
   LoopbackServer server([](int fd) {
     SendAll(fd, "text");
     ReadUntilClosed(fd);
@@ -228,7 +228,7 @@ TEST_F(Fixture, MissingDataHandlerEndsReader) {
 }
 
 // An error in the window's handler travels back to the reader and ends it.
-TEST_F(Fixture, HandlerErrorEndsReader) {
+TEST_F(TelnetEngine, HandlerErrorEndsReader) {
   LoopbackServer server([](int fd) {
     SendAll(fd, "x");
     ReadUntilClosed(fd);

@@ -1,0 +1,197 @@
+#include "mainform.h"
+
+#include <QContextMenuEvent>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QThread>
+
+#include "KeyMap.h"
+#include "OutputView.h"
+#include "qtext.h"
+
+namespace {
+
+KeyPress keyPressOf(const QKeyEvent& e) {
+    KeyPress k;
+    k.ctrl = e.modifiers() & Qt::ControlModifier;
+    k.utf8 = e.text().toStdString();
+    const int key = e.key();
+    if (key >= Qt::Key_A && key <= Qt::Key_Z)
+        k.letter = static_cast<char>('A' + (key - Qt::Key_A));
+    switch (key) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter: k.kind = KeyPress::Kind::Enter; break;
+    case Qt::Key_Backspace: k.kind = KeyPress::Kind::Backspace; break;
+    case Qt::Key_Escape: k.kind = KeyPress::Kind::Escape; break;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab: k.kind = KeyPress::Kind::Tab; break;
+    default:
+        k.kind = (!k.utf8.empty() || (k.ctrl && k.letter)) ? KeyPress::Kind::Text
+                                                           : KeyPress::Kind::NoCharacter;
+    }
+    return k;
+}
+
+} // namespace
+
+TqTermMain::TqTermMain(std::vector<std::string> args, QWidget* parent)
+    : QMainWindow(parent), args_(parseQtermArgs(args)) {
+    setWindowTitle("qTerm");
+    move(562, 179);
+    resize(696, 477);  // client area of the 712 x 515 window
+
+    Memo1 = new OutputView(this);
+    Memo1->setObjectName("Memo1");
+    Memo1->setAccessibleName("Output");
+    QFont font("IPAPGothic");
+    font.setPixelSize(15);
+    Memo1->setFont(font);
+    QPalette pal = Memo1->palette();
+    pal.setColor(QPalette::Base, Qt::black);
+    pal.setColor(QPalette::Text, Qt::white);
+    Memo1->setPalette(pal);
+    setCentralWidget(Memo1);
+
+    sbrStatus = new QStatusBar(this);
+    sbrStatus->setObjectName("sbrStatus");
+    sbrStatus->setSizeGripEnabled(false);
+    statusLabel_ = new QLabel(sbrStatus);
+    statusLabel_->setAccessibleName("Status");
+    sbrStatus->addWidget(statusLabel_, 1);
+    setStatusBar(sbrStatus);
+
+    // The connection settings: written once from the command line, never seen.
+    edtServer = new QLineEdit(this);
+    edtServer->setObjectName("edtServer");
+    edtServer->setGeometry(48, 0, 161, 21);
+    edtServer->hide();
+    spnedtPort = new QSpinBox(this);
+    spnedtPort->setObjectName("spnedtPort");
+    spnedtPort->setGeometry(240, 0, 105, 22);
+    spnedtPort->setRange(1, 65535);
+    spnedtPort->setValue(23);
+    spnedtPort->hide();
+    auto* lblServer = new QLabel("&Server:", this);
+    lblServer->setBuddy(edtServer);
+    lblServer->hide();
+    auto* lblPort = new QLabel("&Port", this);
+    lblPort->setBuddy(spnedtPort);
+    lblPort->hide();
+
+    // Opening the menu only shows its two items.
+    PopupMenu1 = new QMenu(this);
+    Connect1 = PopupMenu1->addAction("&Connect");
+    Disconnect1 = PopupMenu1->addAction("&Disconnect");
+    connect(Connect1, &QAction::triggered, this, [this] { Connect1Click(); });
+    connect(Disconnect1, &QAction::triggered, this, [this] { Disconnect1Click(); });
+    for (QWidget* w : {static_cast<QWidget*>(this), static_cast<QWidget*>(Memo1), static_cast<QWidget*>(sbrStatus)}) {
+        w->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(w, &QWidget::customContextMenuRequested, this,
+                [this, w](const QPoint& pos) { PopupMenu1->popup(w->mapToGlobal(pos)); });
+    }
+
+    Memo1->installEventFilter(this);
+    Memo1->setFocus();
+
+    IdTelnetDemo.Port = 23;
+    IdTelnetDemo.Terminal = "dumb";
+    IdTelnetDemo.SetRecvBufferSize(8192);
+    IdTelnetDemo.SetDispatcher(&dispatcher_);
+    IdTelnetDemo.OnConnect = [this] { IdTelnetDemoConnect(); };
+    IdTelnetDemo.OnConnected = [this](TIdComponent*) { IdTelnetDemoConnected(); };
+    IdTelnetDemo.OnDataAvailable = [this](const std::string& b) { IdTelnetDemoDataAvailable(b); };
+    IdTelnetDemo.OnDisconnect = [this] { IdTelnetDemoDisconnect(); };
+    IdTelnetDemo.OnDisconnected = [this](TIdComponent*) { IdTelnetDemoDisconnected(); };
+
+    FormCreate();
+}
+
+// The component is a member: its destructor stops an open connection's reader thread
+// before any widget it reports to is gone.
+TqTermMain::~TqTermMain() = default;
+
+void TqTermMain::FormCreate() {
+    if (args_.host.empty())
+        return;
+    edtServer->setText(toQ(args_.host));
+    spnedtPort->setValue(args_.port);
+}
+
+bool TqTermMain::FormShow() {
+    if (args_.host.empty())
+        return true;
+    try {
+        connectFromFields();
+    } catch (const std::exception& e) {
+        startError_ = e.what();
+        close();
+        return false;
+    }
+    return true;
+}
+
+void TqTermMain::connectFromFields() {
+    IdTelnetDemo.Host = fromQ(edtServer->text());
+    IdTelnetDemo.Port = spnedtPort->value();
+    IdTelnetDemo.OpenConnection();
+}
+
+void TqTermMain::Connect1Click() { connectFromFields(); }
+
+void TqTermMain::Disconnect1Click() { IdTelnetDemo.CloseConnection(); }
+
+void TqTermMain::IdTelnetDemoConnect() { statusLabel_->setText("Connect"); }
+
+void TqTermMain::IdTelnetDemoConnected() { statusLabel_->setText("Connected"); }
+
+void TqTermMain::IdTelnetDemoDisconnect() { close(); }
+
+// Fires on the reader thread when the peer closed: the close is carried out on the window
+// thread, and not at all if the window is gone by then.
+void TqTermMain::IdTelnetDemoDisconnected() {
+    if (QThread::currentThread() == thread())
+        close();
+    else
+        QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+}
+
+void TqTermMain::IdTelnetDemoDataAvailable(const std::string& Buffer) {
+    LineAssembly::Update u = output_.append(Buffer);
+    Memo1->show(output_, u);
+}
+
+void TqTermMain::Memo1KeyPress(char& Key) {
+    if (IdTelnetDemo.IsConnected())
+        IdTelnetDemo.SendChar(Key);
+    Key = '\0';
+}
+
+void TqTermMain::sendBytes(const std::string& bytes) {
+    for (char b : bytes) {
+        char key = b;
+        Memo1KeyPress(key);
+    }
+}
+
+bool TqTermMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Memo1 && event->type() == QEvent::KeyPress) {
+        const std::string bytes = keyBytes(keyPressOf(*static_cast<QKeyEvent*>(event)));
+        if (bytes.empty())
+            return false;  // no character: the view keeps its caret and scrolling keys
+        sendBytes(bytes);
+        return true;
+    }
+    if (watched == Memo1 && event->type() == QEvent::InputMethod) {
+        auto* im = static_cast<QInputMethodEvent*>(event);
+        sendBytes(composedBytes(im->commitString().toStdString()));
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+QString TqTermMain::statusText() const { return statusLabel_->text(); }
