@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+
+#include "LocalAddress.h"
+
+namespace {
+
+class FakeSource : public AddressSource {
+public:
+    std::string name = "host";
+    HostLookup result;
+    std::vector<InterfaceAddress> list;
+    int lookups = 0;
+
+    std::string hostName() override { return name; }
+    HostLookup lookup(const std::string&) override {
+        ++lookups;
+        return result;
+    }
+    std::vector<InterfaceAddress> interfaces() override { return list; }
+};
+
+}  // namespace
+
+TEST(LocalAddress, ChoiceRules) {
+    const std::vector<InterfaceAddress> interfaces = {
+        {"127.0.0.1", true, true}, {"10.1.2.3", false, false}, {"172.16.0.9", true, false}, {"192.168.5.5", true, false}};
+    struct Case {
+        const char* what;
+        HostLookup lookup;
+        std::string fixed;
+        std::string address;
+        std::string hostName;
+    } cases[] = {
+        {"lookup gives a real address: its first one", {"host.lan", {"192.168.1.10", "10.0.0.1"}}, "", "192.168.1.10", "host.lan"},
+        {"lookup gives loopback: first up non-loopback interface", {"host", {"127.0.1.1"}}, "", "172.16.0.9", "host"},
+        {"lookup fails: same", {"", {}}, "", "172.16.0.9", "host"},
+        {"--address wins over everything", {"host.lan", {"192.168.1.10"}}, "127.0.0.1", "127.0.0.1", "host"},
+    };
+    for (const auto& c : cases) {
+        FakeSource s;
+        s.result = c.lookup;
+        s.list = interfaces;
+        LocalAddress got = chooseLocalAddress(s, c.fixed);
+        EXPECT_EQ(got.address, c.address) << c.what;
+        EXPECT_EQ(got.hostName, c.hostName) << c.what;
+    }
+}
+
+TEST(LocalAddress, FixedAddressNeedsNoLookup) {
+    FakeSource s;
+    chooseLocalAddress(s, "127.0.0.1");
+    EXPECT_EQ(s.lookups, 0);
+}
+
+TEST(LocalAddress, NothingUsableFallsBackToLoopback) {
+    FakeSource s;
+    s.list = {{"127.0.0.1", true, true}, {"10.0.0.2", false, false}};
+    EXPECT_EQ(chooseLocalAddress(s).address, "127.0.0.1");
+    s.result = {"host", {"127.0.1.1"}};
+    EXPECT_EQ(chooseLocalAddress(s).address, "127.0.1.1");
+}
+
+TEST(LocalAddress, CommandLineAddressMustBeDottedQuad) {
+    EXPECT_TRUE(isDottedQuad("127.0.0.1"));
+    for (const char* bad : {"", "127.0.0", "1.2.3.4.5", "256.1.1.1", "host", "1.2.3.4 "})
+        EXPECT_FALSE(isDottedQuad(bad)) << bad;
+}
