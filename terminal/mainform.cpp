@@ -1,5 +1,6 @@
 #include "mainform.h"
 
+#include <QCoreApplication>
 #include <QContextMenuEvent>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -35,6 +36,18 @@ KeyPress keyPressOf(const QKeyEvent& e) {
                                                            : KeyPress::Kind::NoCharacter;
     }
     return k;
+}
+
+// Runs a handler; an error it raises goes to the application's error box from the event
+// loop itself rather than unwinding through the toolkit's signal and key delivery code.
+void reportingErrors(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (...) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [e = std::current_exception()] { std::rethrow_exception(e); },
+            Qt::QueuedConnection);
+    }
 }
 
 } // namespace
@@ -87,8 +100,8 @@ TqTermMain::TqTermMain(std::vector<std::string> args, QWidget* parent)
     PopupMenu1 = new QMenu(this);
     Connect1 = PopupMenu1->addAction("&Connect");
     Disconnect1 = PopupMenu1->addAction("&Disconnect");
-    connect(Connect1, &QAction::triggered, this, [this] { Connect1Click(); });
-    connect(Disconnect1, &QAction::triggered, this, [this] { Disconnect1Click(); });
+    connect(Connect1, &QAction::triggered, this, [this] { reportingErrors([this] { Connect1Click(); }); });
+    connect(Disconnect1, &QAction::triggered, this, [this] { reportingErrors([this] { Disconnect1Click(); }); });
     for (QWidget* w : {static_cast<QWidget*>(this), static_cast<QWidget*>(Memo1), static_cast<QWidget*>(sbrStatus)}) {
         w->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(w, &QWidget::customContextMenuRequested, this,
@@ -183,12 +196,12 @@ bool TqTermMain::eventFilter(QObject* watched, QEvent* event) {
         const std::string bytes = keyBytes(keyPressOf(*static_cast<QKeyEvent*>(event)));
         if (bytes.empty())
             return false;  // no character: the view keeps its caret and scrolling keys
-        sendBytes(bytes);
+        reportingErrors([&] { sendBytes(bytes); });
         return true;
     }
     if (watched == Memo1 && event->type() == QEvent::InputMethod) {
         auto* im = static_cast<QInputMethodEvent*>(event);
-        sendBytes(composedBytes(im->commitString().toStdString()));
+        reportingErrors([&] { sendBytes(composedBytes(im->commitString().toStdString())); });
         return true;
     }
     return QMainWindow::eventFilter(watched, event);

@@ -111,6 +111,8 @@ TEST(QtermWindow, NoArgumentsStaysIdle) {
     w.show();
     EXPECT_EQ(w.statusText(), "");
     EXPECT_FALSE(w.telnet().IsConnected());
+    QTest::keyClicks(w.Memo1, "x\r");  // typing while idle sends nothing and inserts nothing
+    EXPECT_EQ(w.Memo1->toPlainText(), "");
     QMetaObject::invokeMethod(w.Connect1, &QAction::trigger, Qt::QueuedConnection);
     ASSERT_TRUE(waitFor([&] { return !box.shown.empty(); }));
     EXPECT_EQ(box.shown, std::vector<std::string>{"server not responding"});
