@@ -116,6 +116,10 @@ void TqsearchForm::buildControls() {
     StringGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     StringGrid1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     StringGrid1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Cells clip their text as a plain grid does, with no "..." and little padding.
+    StringGrid1->setTextElideMode(Qt::ElideNone);
+    StringGrid1->setWordWrap(false);
+    StringGrid1->setStyleSheet("QTableView::item { padding: 0px 1px; }");
     StringGrid1->verticalHeader()->hide();
     StringGrid1->verticalHeader()->setDefaultSectionSize(16);
     StringGrid1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
