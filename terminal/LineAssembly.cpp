@@ -34,6 +34,16 @@ LineAssembly::Update LineAssembly::append(std::string_view chunk) {
     return u;
 }
 
+LineAssembly::Update LineAssembly::merge(Update first, Update then) {
+    // Lines `then` drops beyond those `first` left unchanged were changed lines, which
+    // the merged update replaces anyway.
+    const std::size_t alsoDropped = std::min(then.dropped, first.firstChanged);
+    Update u;
+    u.dropped = first.dropped + alsoDropped;
+    u.firstChanged = std::min(then.firstChanged, first.firstChanged - alsoDropped);
+    return u;
+}
+
 void LineAssembly::enforceBound(Update& u) {
     while (lines_.size() > 1 && (lines_.size() > lineLimit_ || bytes_ > byteLimit_)) {
         bytes_ -= lines_.front().size() + 1;

@@ -11,8 +11,8 @@ class LineAssembly {
 public:
     // Scrollback bound: the stored bytes (a line break counts one) and the number of
     // lines. Reaching either drops the oldest lines whole.
-    static constexpr std::size_t kDefaultByteLimit = 1u << 20;
-    static constexpr std::size_t kDefaultLineLimit = 20000;
+    static constexpr std::size_t kDefaultByteLimit = 1u << 19;
+    static constexpr std::size_t kDefaultLineLimit = 10000;
 
     explicit LineAssembly(std::size_t byteLimit = kDefaultByteLimit,
                           std::size_t lineLimit = kDefaultLineLimit);
@@ -25,6 +25,10 @@ public:
     };
 
     Update append(std::string_view chunk);
+
+    // One update with the effect of `first` followed by `then`, so a view can catch up
+    // with many chunks in one step.
+    static Update merge(Update first, Update then);
 
     // Every kept line; the last one is the current line. Empty until the first chunk.
     const std::deque<std::string>& lines() const { return lines_; }

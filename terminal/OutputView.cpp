@@ -38,19 +38,21 @@ void OutputView::show(const LineAssembly& lines, LineAssembly::Update update) {
     QTextDocument* doc = document();
     QTextCursor cur(doc);
     cur.beginEditBlock();
+    // Positions, not cursor moves: moving by blocks lays out every block it passes.
     if (update.dropped > 0 && shown_ > 0) {
-        cur.movePosition(QTextCursor::Start);
-        cur.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, static_cast<int>(update.dropped));
+        cur.setPosition(0);
+        cur.setPosition(doc->findBlockByNumber(static_cast<int>(update.dropped)).position(),
+                        QTextCursor::KeepAnchor);
         cur.removeSelectedText();
     }
     cur.setPosition(shown_ == 0 ? 0 : doc->findBlockByNumber(first).position());
-    cur.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    cur.setPosition(doc->characterCount() - 1, QTextCursor::KeepAnchor);
     cur.insertText(text);
     cur.endEditBlock();
     shown_ = count;
 
     QTextCursor caret(doc);
-    caret.movePosition(QTextCursor::End);
+    caret.setPosition(doc->characterCount() - 1);
     setTextCursor(caret);
     ensureCursorVisible();
 }

@@ -124,6 +124,35 @@ TEST(LineAssembly, LineLongerThanScrollbackKeepsNewestPartAtCharacterBoundary) {
     EXPECT_EQ(m.shown, linesOf(a));
 }
 
+// A view that catches up after several chunks with one merged update ends up the same as
+// one that followed every chunk, also while the scrollback drops lines.
+TEST(LineAssembly, MergedUpdatesCatchUpAView) {
+    std::mt19937 rng(4242);
+    for (int round = 0; round < 200; ++round) {
+        LineAssembly a(60, 8);
+        Mirror each, batched;
+        LineAssembly::Update pending;
+        bool havePending = false;
+        for (int i = 0; i < 40; ++i) {
+            std::string c(rng() % 30, 'x');
+            for (char& b : c)
+                b = "ab\r\n"[rng() % 4];
+            auto u = a.append(c);
+            each.apply(a, u);
+            pending = havePending ? LineAssembly::merge(pending, u) : u;
+            havePending = true;
+            if (rng() % 5 == 0) {
+                batched.apply(a, pending);
+                havePending = false;
+            }
+        }
+        if (havePending)
+            batched.apply(a, pending);
+        EXPECT_EQ(batched.shown, linesOf(a)) << "round " << round;
+        EXPECT_EQ(each.shown, linesOf(a)) << "round " << round;
+    }
+}
+
 // Random chunk streams: the lines hold every byte that is neither a line-ending CR nor
 // the one LF behind it, and a mirroring view always matches.
 TEST(LineAssembly, RandomStreamsLoseNoByte) {
