@@ -1,6 +1,7 @@
 #include "Unit1.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -10,6 +11,7 @@
 #include <QTableView>
 #include <QTimer>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "DeviceTableModel.h"
@@ -44,6 +46,19 @@ const Texts& texts() {
 
 constexpr int kColumnWidths[DeviceGrid::kColumns] = {22, 79, 87, 97, 78, 68};
 
+}  // namespace
+
+// The error is raised again from a queued call, so only the event loop unwinds.
+void reportingErrors(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (...) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [e = std::current_exception()] { std::rethrow_exception(e); },
+            Qt::QueuedConnection);
+    }
+}
+
 QLabel* panel(QWidget* parent, const char* utf8Caption, QRect geometry, QFrame::Shadow bevel) {
     auto* p = new QLabel(toQ(sj(utf8Caption)), parent);
     p->setGeometry(geometry);
@@ -58,8 +73,6 @@ QPushButton* button(QWidget* parent, const char* utf8Caption, QRect geometry) {
     b->setGeometry(geometry);
     return b;
 }
-
-}  // namespace
 
 StartSettings StartSettings::defaults() {
     StartSettings s;
@@ -84,7 +97,7 @@ TqsearchForm::TqsearchForm(FormServices services, StartSettings settings, QWidge
     NMUDP1.setLocalPort(0);
     NMUDP1.ReportLevel = 16;
     NMUDP1.OnDataReceived = [this](TNMUDP& s, int n, const std::string& ip, int port) {
-        NMUDP1DataReceived(s, n, ip, port);
+        reportingErrors([&] { NMUDP1DataReceived(s, n, ip, port); });
     };
     NMUDP1.OnInvalidHost = [this](bool& handled) { NMUDP1InvalidHost(handled); };
     NMUDP1.Loaded();
@@ -159,15 +172,15 @@ void TqsearchForm::buildControls() {
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(services_.tickMs);
-    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
-    connect(BitBtn2, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
-    connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
-    connect(BitBtn3, &QPushButton::clicked, this, [this] { BitBtn3Click(); });
-    connect(BitBtn4, &QPushButton::clicked, this, [this] { BitBtn4Click(); });
-    connect(StringGrid1, &QTableView::clicked, this, [this] { StringGrid1Click(); });
+    connect(Timer1, &QTimer::timeout, this, [this] { reportingErrors([this] { Timer1Timer(); }); });
+    connect(BitBtn2, &QPushButton::clicked, this, [this] { reportingErrors([this] { BitBtn2Click(); }); });
+    connect(BitBtn1, &QPushButton::clicked, this, [this] { reportingErrors([this] { BitBtn1Click(); }); });
+    connect(BitBtn3, &QPushButton::clicked, this, [this] { reportingErrors([this] { BitBtn3Click(); }); });
+    connect(BitBtn4, &QPushButton::clicked, this, [this] { reportingErrors([this] { BitBtn4Click(); }); });
+    connect(StringGrid1, &QTableView::clicked, this, [this] { reportingErrors([this] { StringGrid1Click(); }); });
     connect(StringGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this] { StringGrid1Click(); });
-    connect(StringGrid1, &QTableView::doubleClicked, this, [this] { BitBtn1Click(); });
+            [this] { reportingErrors([this] { StringGrid1Click(); }); });
+    connect(StringGrid1, &QTableView::doubleClicked, this, [this] { reportingErrors([this] { BitBtn1Click(); }); });
 }
 
 void TqsearchForm::FormCreate(const StartSettings& settings) {

@@ -2,6 +2,7 @@
 // The finder's main window: device list, buttons and the search run. The window
 // wires the plain parts together (endpoint, decoder, grid) and stays thin.
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +20,11 @@ class QPushButton;
 class QTableView;
 class QTimer;
 class DeviceTableModel;
+
+// Runs an event handler of the window. An error it raises reaches the application's error
+// box from the event loop itself, instead of unwinding through the toolkit's signal code;
+// connect every handler through it.
+void reportingErrors(const std::function<void()>& handler);
 
 // What the window gets from outside besides its settings; tests replace each part.
 struct FormServices {

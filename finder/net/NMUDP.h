@@ -48,6 +48,10 @@ public:
     // Throws UDPSockError for the last socket error unless it passes the tolerance test.
     void CheckSocketError(int tolerated);
 
+    // Reads one datagram and raises OnDataReceived (-1 bytes when nothing could be read);
+    // run for every read notification.
+    void ReceiveDatagram();
+
     // The port the socket is bound to (0 when unbound).
     int boundPort() const;
 
@@ -64,7 +68,6 @@ private:
 
     void makeSocket();
     void bindSocket();
-    void ReceiveDatagram();
     std::uint32_t ResolveRemote();
     std::optional<std::uint32_t> lookup(const std::string& name);
 

@@ -20,6 +20,7 @@
 #include "Unit1.h"
 #include "cp932.h"
 #include "fakes.h"
+#include "guardedapp.h"
 #include "portlock.h"
 #include "qtext.h"
 
@@ -291,6 +292,26 @@ TEST_F(SearchRun, SecondRunStartsFromAnEmptyTable) {
         for (int c = 0; c < 6; ++c)
             EXPECT_EQ(form->grid().cell(c, row), "") << row;
     EXPECT_EQ(form->Memo1.size(), 6u);  // the log starts over too
+}
+
+// A handler's error goes to the application's error box once; the loop and the run go on.
+TEST_F(SearchRun, HandlerErrorsReachTheErrorBoxAndTheRunGoesOn) {
+    auto* app = static_cast<GuardedApplication*>(QCoreApplication::instance());
+    std::vector<std::string> errors;
+    app->setErrorSink([&](const std::string& m) { errors.push_back(m); });
+    auto list = sampleAppliances(2);
+    for (auto& a : list)
+        a.delayMs = 50;  // nothing waits in the socket right after the click
+    auto sim = startSim(list);
+    auto form = makeForm(200, 100);
+    form->BitBtn2->click();
+    form->NMUDP1.ReceiveDatagram();  // a read notification with nothing waiting
+    ASSERT_TRUE(waitUntil([&] { return form->BitBtn2->isEnabled(); }, 5000));
+    app->setErrorSink(&GuardedApplication::showErrorBox);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], sj("ストリームへの書き込みエラー"));
+    EXPECT_EQ(form->FoundCount, 2);
+    EXPECT_EQ(form->Memo1.size(), 12u);  // nothing logged for the failed receive
 }
 
 TEST_F(SearchRun, InvalidHostPromptsForANewHost) {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "NMUDP.h"
+#include "cp932.h"
 #include "portlock.h"
 
 namespace {
@@ -211,6 +212,23 @@ TEST_F(Endpoint, HostNamesAreLookedUpAndFailuresAskOnce) {
     };
     EXPECT_THROW(udp.SendDatagram("x", 1), UDPSockError);
     EXPECT_EQ(asked, 2);
+}
+
+// A read notification with nothing to read (a stale one) gives -1 and no datagram to copy.
+TEST_F(Endpoint, FailedReceiveReportsMinusOneAndCopyFails) {
+    udp.setLocalPort(0);
+    udp.ReceiveDatagram();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].bytes, -1);
+    EXPECT_EQ(udp.receivedLength(), -1);
+    std::string data;
+    try {
+        udp.CopyReceived(data);
+        ADD_FAILURE() << "no error";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(cp932::toUtf8(e.what()), "ストリームへの書き込みエラー");
+    }
+    EXPECT_TRUE(data.empty());
 }
 
 TEST(EndpointErrors, ToleranceTestAndTexts) {
