@@ -1,0 +1,163 @@
+#include "Settings.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "IniFile.h"
+#include "cp932.h"
+
+FinderSettings FinderSettings::defaults() {
+    FinderSettings s;
+    s.UtilityName = cp932::fromUtf8("TELNET接続");
+    s.SortKey = cp932::fromUtf8("稼働時間");
+    return s;
+}
+
+std::string DigitsOnly(std::string_view text) {
+    std::string digits;
+    for (std::size_t i = 0; i < text.size() && i < 255; ++i) {
+        char c = text[i];
+        if (c == '\0' || c == '\r') break;
+        if (c >= '0' && c <= '9') digits += c;
+    }
+    return digits;
+}
+
+namespace {
+
+bool isRegularFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string folderOf(const std::string& path) {
+    auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string nameOf(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// mkdir -p; an existing folder is fine.
+bool makeFolders(const std::string& folder) {
+    if (folder.empty() || folder == "/" || folder == ".") return true;
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+    if (!makeFolders(folderOf(folder))) return false;
+    return ::mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST;
+}
+
+std::string envOr(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+}  // namespace
+
+PathProbe PathProbe::system() {
+    PathProbe p;
+    p.fileExists = isRegularFile;
+    p.folderWritable = [](const std::string& dir) { return ::access(dir.c_str(), W_OK) == 0; };
+    p.xdgConfigHome = envOr("XDG_CONFIG_HOME");
+    p.home = envOr("HOME");
+    return p;
+}
+
+std::string withExtension(const std::string& path, std::string_view ext) {
+    std::size_t nameStart = path.rfind('/');
+    nameStart = nameStart == std::string::npos ? 0 : nameStart + 1;
+    std::size_t dot = path.rfind('.');
+    // A dot in a folder name or leading a hidden file's name is no extension.
+    if (dot == std::string::npos || dot <= nameStart) return path + std::string(ext);
+    return path.substr(0, dot) + std::string(ext);
+}
+
+SettingsPaths settingsPaths(const std::string& executable, const PathProbe& probe) {
+    SettingsPaths beside{withExtension(executable, ".Ini"), withExtension(executable, ".dat")};
+    if (probe.fileExists(beside.settingsFile) || probe.folderWritable(folderOf(executable)))
+        return beside;
+    // A relative XDG_CONFIG_HOME is invalid and to be ignored.
+    std::string base = probe.xdgConfigHome;
+    if (base.empty() || base.front() != '/') {
+        if (probe.home.empty()) return beside;
+        base = probe.home + "/.config";
+    }
+    std::string stem = base + "/qlxsearch/" + nameOf(executable);
+    return {withExtension(stem, ".Ini"), withExtension(stem, ".dat")};
+}
+
+FinderSettings readSettings(const std::string& settingsFile) {
+    const FinderSettings d = FinderSettings::defaults();
+    IniFile f(settingsFile);
+    FinderSettings s;
+    s.WebPort = f.read("http", "port", d.WebPort);
+    s.UtilityName = f.read("utility", "name", d.UtilityName);
+    s.UtilityPort = f.read("utility", "port", d.UtilityPort);
+    s.UtilityFile = f.read("utility", "file", d.UtilityFile);
+    s.UtilityCheck = f.read("utility", "check", d.UtilityCheck);
+    s.SortKey = f.read("system", "sort", d.SortKey);
+    s.TestMode = f.read("system", "testmode", d.TestMode);
+    return s;
+}
+
+std::vector<IniEntry> saveEntries(const UtilityFields& panel, const std::string& webPort,
+                                  const std::string& sortKey) {
+    return {
+        {"utility", "name", panel.name},
+        {"utility", "port", DigitsOnly(panel.port)},
+        {"utility", "file", panel.file},
+        {"utility", "check", panel.check ? "1" : "0"},
+        {"http", "port", webPort},
+        {"system", "sort", sortKey},
+    };
+}
+
+void saveSettings(const std::string& settingsFile, const std::vector<IniEntry>& entries,
+                  IniWriter writer) {
+    if (!writer) {
+        // The configuration folder may not exist yet; a failure shows at the first key.
+        makeFolders(folderOf(settingsFile));
+        IniFile f(settingsFile);
+        writer = [f](const std::string& s, const std::string& k, const std::string& v) {
+            return f.write(s, k, v);
+        };
+    }
+    for (const auto& e : entries)
+        if (!writer(e.section, e.key, e.value))
+            throw SettingsError(cp932::fromUtf8(settingsFile + " に書き込めません"));
+}
+
+std::vector<std::string> splitTextLines(std::string_view text) {
+    std::vector<std::string> lines;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t br = text.find_first_of("\r\n", pos);
+        if (br == std::string_view::npos) {
+            lines.emplace_back(text.substr(pos));
+            break;
+        }
+        lines.emplace_back(text.substr(pos, br - pos));
+        pos = br + 1;
+        if (text[br] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
+    }
+    return lines;
+}
+
+std::vector<std::string> loadModelLines(const std::string& modelNameFile) {
+    struct stat st {};
+    // Only a file counts as present; a folder of that name is no model-name file.
+    if (::stat(modelNameFile.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+    std::ifstream in(modelNameFile, std::ios::binary);
+    std::string text;
+    if (in) text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (!in || in.bad())
+        throw SettingsError(cp932::fromUtf8("ファイル " + modelNameFile + " は開けません"));
+    return splitTextLines(text);
+}

@@ -1,0 +1,83 @@
+#pragma once
+// The finder's settings: where the files live, what the settings file holds, how it
+// is read at start-up and saved, and the model-name file. Plain C++, CP932 texts.
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// All held as texts exactly as read; only the panel shows the ports filtered.
+struct FinderSettings {
+    std::string WebPort = "80";
+    std::string UtilityName;   // default "TELNET接続" (CP932)
+    std::string UtilityPort = "23";
+    std::string UtilityFile = "qterm";
+    std::string UtilityCheck = "1";
+    std::string SortKey;       // default "稼働時間" (CP932)
+    std::string TestMode = "0";
+
+    static FinderSettings defaults();
+};
+
+// Keeps the digits 0-9 of the text in order; stops at NUL, CR or after 255 bytes.
+std::string DigitsOnly(std::string_view text);
+
+// The two files of one finder.
+struct SettingsPaths {
+    std::string settingsFile;   // ".Ini"
+    std::string modelNameFile;  // ".dat"
+};
+
+// What the location rule needs to know about the machine; tests give their own.
+struct PathProbe {
+    std::function<bool(const std::string&)> fileExists;
+    std::function<bool(const std::string&)> folderWritable;
+    std::string xdgConfigHome;  // $XDG_CONFIG_HOME, may be empty
+    std::string home;           // $HOME
+    static PathProbe system();
+};
+
+// Path with its file's extension replaced by ext, or ext appended when it has none.
+std::string withExtension(const std::string& path, std::string_view ext);
+
+// Beside the executable, unless no settings file is there and the folder cannot take
+// one (an installed program): then the user's configuration folder, "qlxsearch/".
+SettingsPaths settingsPaths(const std::string& executable, const PathProbe& probe);
+
+// Every key with its default where the file, the section or the key is missing.
+FinderSettings readSettings(const std::string& settingsFile);
+
+// The save failed; what() is the CP932 message the user is shown.
+class SettingsError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The settings panel's utility group as the save takes it.
+struct UtilityFields {
+    std::string name, port, file;
+    bool check = false;
+};
+
+struct IniEntry {
+    std::string section, key, value;
+};
+
+// The six keys of a save, in the order they are written; testmode is never among them.
+std::vector<IniEntry> saveEntries(const UtilityFields& panel, const std::string& webPort,
+                                  const std::string& sortKey);
+
+using IniWriter =
+    std::function<bool(const std::string& section, const std::string& key, const std::string& value)>;
+
+// Writes the entries in order and stops at the first that fails, throwing
+// "<path> に書き込めません". Without a writer the settings file itself is written,
+// its folder made first when it is missing.
+void saveSettings(const std::string& settingsFile, const std::vector<IniEntry>& entries,
+                  IniWriter writer = {});
+
+// The model-name file's lines (CR LF, LF or CR). A missing file gives none; a file
+// that is there but cannot be read throws "ファイル <path> は開けません".
+std::vector<std::string> loadModelLines(const std::string& modelNameFile);
+std::vector<std::string> splitTextLines(std::string_view text);

@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "IniFile.h"
+#include "Settings.h"
+#include "cp932.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string sj(const char* utf8) { return cp932::fromUtf8(utf8); }
+
+std::string bytesOf(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+fs::path golden(const char* name) { return fs::path(QLX_GOLDEN_DIR) / name; }
+
+class TempDir : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("qlx-ini-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    fs::path dir;
+};
+
+}  // namespace
+
+TEST(IniFind, LayoutRules) {
+    const std::string text =
+        "; port=comment\r\n"
+        "[Http]\r\n"
+        "  PoRt   =   8080   \r\n"
+        "empty=\r\n"
+        "dq=\"  spaced  \"\r\n"
+        "sq='x'\r\n"
+        "half=\"open\r\n"
+        "mixed=\"x'\r\n"
+        "eq=a=b\r\n"
+        "noequals\r\n"
+        "[other]\r\n"
+        "port=1\n"
+        "lf=only\n";
+    struct Case {
+        const char *section, *key;
+        std::optional<std::string> want;
+    } cases[] = {
+        {"http", "port", "8080"},  // names without case, blanks dropped
+        {"HTTP", "EMPTY", ""},     // present but empty: empty, not the default
+        {"http", "dq", "  spaced  "},
+        {"http", "sq", "x"},
+        {"http", "half", "\"open"},  // quotes come off only in pairs
+        {"http", "mixed", "\"x'"},
+        {"http", "eq", "a=b"},
+        {"http", "noequals", std::nullopt},
+        {"http", "; port", std::nullopt},  // a comment is no key
+        {"other", "port", "1"},            // same key in another section
+        {"other", "lf", "only"},
+        {"http", "lf", std::nullopt},
+        {"missing", "port", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ini::find(text, c.section, c.key), c.want) << c.section << "/" << c.key;
+}
+
+TEST(IniFind, ValueIsCutAt2047BytesOnACharacterBoundary) {
+    std::string longAscii(3000, 'a');
+    EXPECT_EQ(ini::find("[s]\nk=" + longAscii, "s", "k")->size(), 2047u);
+
+    // 2046 bytes then a double-byte character: its half would be byte 2047.
+    std::string mixed = std::string(2046, 'a') + sj("漢") + "zz";
+    EXPECT_EQ(*ini::find("[s]\nk=" + mixed, "s", "k"), std::string(2046, 'a'));
+}
+
+TEST(IniFind, DoubleByteNamesAreNotFoldedInTheirSecondByte) {
+    // Two katakana whose second bytes are "A" and "a".
+    std::string a = "\x83\x41";
+    std::string b = "\x83\x61";
+    EXPECT_TRUE(ini::sameName("Port", "pORT"));
+    EXPECT_FALSE(ini::sameName(a, b));
+    EXPECT_EQ(ini::find("[" + a + "]\nk=1\n", b, "k"), std::nullopt);
+    EXPECT_EQ(ini::find("[" + a + "]\nk=1\n", a, "K"), "1");
+}
+
+TEST(IniPut, ReplacesAppendsOrAddsLeavingTheRestAlone) {
+    struct Case {
+        const char *name, *before, *section, *key, *value, *after;
+    } cases[] = {
+        {"in place, spacing kept", "[a]\r\n  Key =  old  \r\n[b]\r\n", "A", "key", "new",
+         "[a]\r\n  Key =  new\r\n[b]\r\n"},
+        {"end of section, before its blank lines", "[a]\nx=1\n\n[b]\ny=2\n", "a", "k", "v",
+         "[a]\nx=1\nk=v\n\n[b]\ny=2\n"},
+        {"last line without a break", "[a]\r\nx=1", "a", "k", "v", "[a]\r\nx=1\r\nk=v\r\n"},
+        {"new section at the end", "; c\n[a]\nx=1", "b", "k", "v", "; c\n[a]\nx=1\n[b]\nk=v\n"},
+        {"empty file", "", "s", "k", "v", "[s]\r\nk=v\r\n"},
+        {"empty value", "[s]\nk=1\n", "s", "k", "", "[s]\nk=\n"},
+        {"line break in a value ends it", "", "s", "k", "a\r\nb=c", "[s]\r\nk=a\r\n"},
+        {"only the first section of a name", "[s]\nk=1\n[S]\nk=2\n", "s", "k", "9",
+         "[s]\nk=9\n[S]\nk=2\n"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ini::put(c.before, c.section, c.key, c.value), c.after) << c.name;
+}
+
+TEST_F(TempDir, GoldenFileReadsAsWritten) {
+    FinderSettings s = readSettings(golden("settings_before.ini").string());
+    EXPECT_EQ(s.WebPort, "8 0");  // held exactly as read
+    EXPECT_EQ(s.UtilityName, sj("TELNET接続"));
+    EXPECT_EQ(s.UtilityPort, "2323");
+    EXPECT_EQ(s.UtilityFile, "qterm");
+    EXPECT_EQ(s.UtilityCheck, "1");  // missing key: default
+    EXPECT_EQ(s.SortKey, sj("稼働時間"));
+    EXPECT_EQ(s.TestMode, "1");
+}
+
+TEST_F(TempDir, SaveIntoAnEditedFileKeepsEveryOtherByte) {
+    fs::path file = dir / "qlxsearch.Ini";
+    fs::copy_file(golden("settings_before.ini"), file);
+    UtilityFields panel{sj("端末"), "2 3", "/opt/qlx/bin/qterm", false};
+    saveSettings(file.string(), saveEntries(panel, "8080", sj("IPアドレス")));
+    EXPECT_EQ(bytesOf(file), bytesOf(golden("settings_after.ini")));
+}
+
+TEST_F(TempDir, FirstSaveCreatesSectionsInSaveOrder) {
+    fs::path file = dir / "sub" / "qlxsearch.Ini";  // the folder is made as well
+    const FinderSettings d = FinderSettings::defaults();
+    UtilityFields panel{d.UtilityName, d.UtilityPort, d.UtilityFile, true};
+    saveSettings(file.string(), saveEntries(panel, d.WebPort, d.SortKey));
+    EXPECT_EQ(bytesOf(file), bytesOf(golden("settings_new.ini")));
+}
+
+TEST_F(TempDir, MissingFileReadsDefaultsAndIsNotCreatedByReading) {
+    fs::path file = dir / "none.Ini";
+    FinderSettings s = readSettings(file.string());
+    FinderSettings d = FinderSettings::defaults();
+    EXPECT_EQ(s.WebPort, d.WebPort);
+    EXPECT_EQ(s.UtilityName, d.UtilityName);
+    EXPECT_EQ(s.UtilityFile, "qterm");
+    EXPECT_EQ(s.SortKey, d.SortKey);
+    EXPECT_EQ(s.TestMode, "0");
+    EXPECT_FALSE(fs::exists(file));
+}
+
+TEST_F(TempDir, UnwritableFileGivesTheMessage) {
+    fs::path file = dir / "qlxsearch.Ini";
+    fs::create_directory(file);  // a folder where the file should be: no write can succeed
+    try {
+        saveSettings(file.string(), saveEntries({}, "80", "x"));
+        FAIL() << "no error";
+    } catch (const SettingsError& e) {
+        EXPECT_EQ(e.what(), cp932::fromUtf8(file.string() + " に書き込めません"));
+    }
+}
+
+TEST(SaveSettings, StopsAtTheFirstKeyThatFails) {
+    std::vector<std::string> tried;
+    auto writer = [&](const std::string& s, const std::string& k, const std::string&) {
+        tried.push_back(s + "/" + k);
+        return tried.size() < 3;
+    };
+    UtilityFields panel{"n", "8a0", "f", true};
+    EXPECT_THROW(saveSettings("/x/q.Ini", saveEntries(panel, "80", "s"), writer), SettingsError);
+    EXPECT_EQ(tried, (std::vector<std::string>{"utility/name", "utility/port", "utility/file"}));
+}
+
+TEST(SaveSettings, WritesSixKeysInOrderAndNeverTestmode) {
+    UtilityFields panel{"n", "8a0", "f", false};
+    auto entries = saveEntries(panel, "8 0", "sort");
+    std::vector<std::string> got;
+    for (const auto& e : entries) got.push_back(e.section + "/" + e.key + "=" + e.value);
+    EXPECT_EQ(got, (std::vector<std::string>{"utility/name=n", "utility/port=80", "utility/file=f",
+                                             "utility/check=0", "http/port=8 0",
+                                             "system/sort=sort"}));
+}

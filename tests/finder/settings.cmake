@@ -1,0 +1,23 @@
+# Settings file, model-name file, table rules and launching.
+set(QLX_GOLDEN "QLX_GOLDEN_DIR=\"${CMAKE_CURRENT_LIST_DIR}/golden\"")
+
+qlx_add_gtest(finder_ini_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/ini_file_test.cpp
+  LIBS finder_settings)
+target_compile_definitions(finder_ini_test PRIVATE ${QLX_GOLDEN})
+
+# These two feed the discovery decoder and the table through it.
+if(TARGET qlx_finder_core)
+qlx_add_gtest(finder_settings_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/settings_file_test.cpp
+  LIBS finder_settings qlx_finder_core)
+target_compile_definitions(finder_settings_test PRIVATE ${QLX_GOLDEN})
+
+qlx_add_gtest(finder_table_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/table_rules_test.cpp
+  LIBS finder_desktop qlx_finder_core)
+endif()
+
+add_executable(finder_launch_probe ${CMAKE_CURRENT_LIST_DIR}/launch_probe.cpp)
+qlx_add_gtest(finder_launch_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/launch_rules_test.cpp
+  LIBS finder_desktop)
+target_compile_definitions(finder_launch_test PRIVATE
+  "QLX_LAUNCH_PROBE=\"$<TARGET_FILE:finder_launch_probe>\"")
+add_dependencies(finder_launch_test finder_launch_probe)

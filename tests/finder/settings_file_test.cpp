@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "Discovery.h"
+#include "Settings.h"
+#include "cp932.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+std::string sj(const char* utf8) { return cp932::fromUtf8(utf8); }
+}  // namespace
+
+TEST(DigitsOnly, KeepsHalfWidthDigitsOnly) {
+    struct Case {
+        std::string in, want;
+    } cases[] = {
+        {"", ""},
+        {"80", "80"},
+        {"80abc", "80"},
+        {"8 0", "80"},
+        {"80a8", "808"},
+        {sj("８０"), ""},  // full-width digits are not digits here
+        {std::string("8\0" "9", 3), "8"},
+        {"8\r9", "8"},
+        {std::string(255, 'x') + "9", ""},  // only the first 255 bytes are looked at
+        {std::string(254, 'x') + "9", "9"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(DigitsOnly(c.in), c.want) << c.in;
+}
+
+TEST(WithExtension, ReplacesOrAppends) {
+    EXPECT_EQ(withExtension("/opt/qlx/qlxsearch", ".Ini"), "/opt/qlx/qlxsearch.Ini");
+    EXPECT_EQ(withExtension("/opt/qlx/qlxsearch.exe", ".Ini"), "/opt/qlx/qlxsearch.Ini");
+    EXPECT_EQ(withExtension("/opt/q.lx/qlxsearch", ".dat"), "/opt/q.lx/qlxsearch.dat");
+    EXPECT_EQ(withExtension("/opt/.qlx", ".dat"), "/opt/.qlx.dat");
+}
+
+TEST(SettingsPaths, BesideTheExecutableUnlessInstalled) {
+    struct Case {
+        const char* name;
+        bool iniBeside, folderWritable;
+        std::string xdg, home, want;
+    } cases[] = {
+        {"writable folder", false, true, "/x", "/home/u", "/opt/q/qlxsearch.Ini"},
+        {"file already there", true, false, "/x", "/home/u", "/opt/q/qlxsearch.Ini"},
+        {"installed, XDG set", false, false, "/x", "/home/u", "/x/qlxsearch/qlxsearch.Ini"},
+        {"installed, no XDG", false, false, "", "/home/u",
+         "/home/u/.config/qlxsearch/qlxsearch.Ini"},
+        {"installed, relative XDG ignored", false, false, "rel", "/home/u",
+         "/home/u/.config/qlxsearch/qlxsearch.Ini"},
+    };
+    for (const auto& c : cases) {
+        PathProbe probe;
+        probe.fileExists = [&](const std::string& p) {
+            return c.iniBeside && p == "/opt/q/qlxsearch.Ini";
+        };
+        probe.folderWritable = [&](const std::string& d) {
+            EXPECT_EQ(d, "/opt/q");
+            return c.folderWritable;
+        };
+        probe.xdgConfigHome = c.xdg;
+        probe.home = c.home;
+        SettingsPaths p = settingsPaths("/opt/q/qlxsearch", probe);
+        EXPECT_EQ(p.settingsFile, c.want) << c.name;
+        EXPECT_EQ(p.modelNameFile, withExtension(c.want, ".dat")) << c.name;
+    }
+}
+
+TEST(ModelLines, SplitAtEveryKindOfLineEnd) {
+    EXPECT_EQ(splitTextLines("a\r\nb\nc\rd"), (std::vector<std::string>{"a", "b", "c", "d"}));
+    EXPECT_EQ(splitTextLines("a\r\n\r\nb\n"), (std::vector<std::string>{"a", "", "b"}));
+    EXPECT_TRUE(splitTextLines("").empty());
+}
+
+TEST(ModelLines, MissingFileOrAFolderGiveNoLines) {
+    fs::path dir = fs::temp_directory_path() / ("qlx-dat-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    EXPECT_TRUE(loadModelLines((dir / "none.dat").string()).empty());
+    EXPECT_TRUE(loadModelLines(dir.string()).empty());  // a folder is no file
+
+    fs::remove_all(dir);
+}
+
+TEST(ModelLines, GoldenFileFeedsTheDecoder) {
+    DecodeRules rules;
+    rules.modelLines = loadModelLines((fs::path(QLX_GOLDEN_DIR) / "models.dat").string());
+    ASSERT_EQ(rules.modelLines.size(), 6u);
+
+    EXPECT_EQ(namePrefix(20, rules), "NAME-B");   // the last matching line wins
+    EXPECT_EQ(namePrefix(21, rules), sj("専用機"));  // replaces "KWM-TZ"
+    EXPECT_EQ(namePrefix(5, rules), "PLUS-FIVE");
+    EXPECT_EQ(namePrefix(7, rules), "SEVEN 16 BYTES L");  // 16 bytes at most
+    EXPECT_EQ(namePrefix(1, rules), "QLX-");      // no line for it
+
+    DecodeRules onlyBadField{{"20 NAME-C"}, "0"};  // code field "20 " matches nothing
+    EXPECT_EQ(namePrefix(20, onlyBadField), "KWM-");
+
+    rules.testMode = "1";
+    EXPECT_EQ(namePrefix(20, rules), "020-");
+    EXPECT_EQ(namePrefix(21, rules), "021-");
+}
