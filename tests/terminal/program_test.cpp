@@ -25,8 +25,15 @@ Outcome runQterm(const std::vector<std::string>& args) {
     if (!::mkdtemp(dir))
         return {};
     const std::string errPath = std::string(dir) + "/stderr";
+    // The test's own environment (sanitizer options included), with the display settled.
     std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen", std::string("XDG_RUNTIME_DIR=") + dir,
                                     "QT_LOGGING_RULES=*.warning=false"};
+    for (char** e = environ; *e; ++e) {
+        std::string v = *e;
+        if (v.rfind("QT_QPA_PLATFORM=", 0) != 0 && v.rfind("XDG_RUNTIME_DIR=", 0) != 0 &&
+            v.rfind("QT_LOGGING_RULES=", 0) != 0)
+            env.push_back(v);
+    }
     std::vector<char*> envp;
     for (auto& e : env)
         envp.push_back(e.data());
