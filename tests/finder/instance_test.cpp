@@ -1,10 +1,31 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "spawn.h"
 
 namespace {
+
+// Waits until some process holds a flock on the file (seen in /proc/locks), so a slow
+// start (sanitizers, a busy machine) is not mistaken for a missing lock.
+bool waitForLock(const std::string& path, int ms) {
+    for (int waited = 0; waited < ms; waited += 20) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0) {
+            std::ifstream locks("/proc/locks");
+            if (!locks)
+                return usleep(static_cast<useconds_t>(ms) * 1000), true;  // cannot look: just wait
+            const std::string inode = ":" + std::to_string(st.st_ino) + " ";
+            for (std::string line; std::getline(locks, line);)
+                if (line.find("FLOCK") != std::string::npos && line.find(inode) != std::string::npos)
+                    return true;
+        }
+        usleep(20 * 1000);
+    }
+    return false;
+}
 
 // Each test gets its own lock folder, so nothing else on the machine interferes.
 class SingleInstance : public ::testing::Test {
@@ -33,7 +54,7 @@ protected:
 TEST_F(SingleInstance, SecondStartEndsAtOnceAndTheLockDiesWithTheProcess) {
     first = start();
     ASSERT_GT(first, 0);
-    usleep(1500 * 1000);
+    ASSERT_TRUE(waitForLock(dir + "/zqh0003.lock", 10000)) << "the first finder takes the lock";
     ASSERT_EQ(waitExit(first, 0), -1) << "the first finder should still run";
 
     pid_t second = start();
@@ -43,7 +64,8 @@ TEST_F(SingleInstance, SecondStartEndsAtOnceAndTheLockDiesWithTheProcess) {
     killAndReap(first);
     first = -1;
     third = start();
-    usleep(1500 * 1000);
+    EXPECT_TRUE(waitForLock(dir + "/zqh0003.lock", 10000));
+    usleep(300 * 1000);
     EXPECT_EQ(waitExit(third, 0), -1) << "after the first has gone a new finder runs";
 }
 
