@@ -132,7 +132,7 @@ void TIdThread::RunInWindowThread(std::function<void()> call) {
       error = std::current_exception();
     }
     std::lock_guard<std::mutex> lock(c->lock);
-    c->error = error;
+    c->error = std::move(error);  // the waiting thread alone holds the error from here on
     c->done = true;
     c->changed.notify_all();
   });
@@ -140,7 +140,10 @@ void TIdThread::RunInWindowThread(std::function<void()> call) {
   std::unique_lock<std::mutex> lock(c->lock);
   c->changed.wait(lock, [&] { return c->done || c->withdrawn; });
   if (!c->done) throw EIdThreadCallWithdrawn();
-  if (c->error) std::rethrow_exception(c->error);
+  // Taken out of the call so that the error is freed on this thread, which uses it last.
+  std::exception_ptr error = std::move(c->error);
+  lock.unlock();
+  if (error) std::rethrow_exception(error);
 }
 
 void TIdThread::Body() {

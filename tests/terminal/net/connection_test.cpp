@@ -277,11 +277,15 @@ TEST(Send, EmptyTextSendsNothingEvenWhenClosedAndLinesEndWithCrLf) {
 }
 
 TEST(Send, APeerThatHasGoneGivesAnErrorNotASignal) {
-  LoopbackServer server([](int fd) { SetResetOnClose(fd); });
+  LoopbackServer server([](int fd) {
+    ReadExactly(fd, 1);
+    SetResetOnClose(fd);
+  });
   TIdTCPClient c;
   c.Host = "127.0.0.1";
   c.Port = server.Port();
   c.OpenConnection();
+  c.SendText("x");
   std::this_thread::sleep_for(50ms);  // the reset arrives
   std::string block(65536, 'x');
   bool raised = false;
