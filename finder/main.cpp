@@ -2,6 +2,7 @@
 // Usage: qlxsearch [--address A.B.C.D]  (the local address to search from)
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 
 #include "InstanceLock.h"
@@ -27,11 +28,13 @@ int main(int argc, char** argv) {
     GuardedApplication app(argc, argv);
     FormServices services;
     services.fixedAddress = address;
-    int code;
-    {
+    try {
         TqsearchForm form(std::move(services));
         form.show();
-        code = app.exec();
+        return app.exec();
+    } catch (const std::exception& e) {
+        // The window could not be made (no socket, for one): say why, like any handler error.
+        GuardedApplication::showErrorBox(e.what());
+        return 1;
     }
-    return code;
 }
