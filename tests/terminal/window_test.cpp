@@ -6,6 +6,8 @@
 #include <QMenu>
 #include <QSpinBox>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QTimer>
 
 #include <atomic>
@@ -249,4 +251,31 @@ TEST(QtermWindow, ShowsReceivedLines) {
     const QString want = QString::fromUtf8("line1\nabあ\nx\ny");
     ASSERT_TRUE(waitFor([&] { return w.Memo1->toPlainText() == want; })) << w.Memo1->toPlainText().toStdString();
     EXPECT_TRUE(w.Memo1->textCursor().atEnd());
+}
+
+// A long stream keeps only the newest lines, whole, and the view matches them exactly
+// however the chunks fell.
+TEST(QtermWindow, ScrollbackKeepsNewestLines) {
+    ErrorBox box;
+    std::promise<void> allSent;
+    HeldServer server([&](int fd) {
+        std::string all;
+        for (int i = 0; i < 20000; ++i)
+            all += "L" + std::to_string(i) + "\r\n";
+        SendAll(fd, all);
+        allSent.set_value();
+    });
+    TqTermMain w(args({"127.0.0.1", server.port()}));
+    ASSERT_TRUE(w.FormShow());
+    w.show();
+    QTextDocument* doc = w.Memo1->document();
+    ASSERT_TRUE(waitFor([&] {
+        return !w.outputPending() && doc->blockCount() > 1 &&
+               doc->findBlockByNumber(doc->blockCount() - 2).text() == "L19999";
+    }));
+    const int kept = static_cast<int>(LineAssembly::kDefaultLineLimit);
+    EXPECT_EQ(doc->blockCount(), kept);
+    EXPECT_EQ(doc->firstBlock().text().toStdString(), "L" + std::to_string(20000 - kept + 1));
+    EXPECT_EQ(doc->lastBlock().text(), "");
+    EXPECT_EQ(w.Memo1->shownLines(), kept);
 }
