@@ -1,5 +1,7 @@
 #include "IdTCPConnection.h"
 
+#include <sys/socket.h>
+
 #include "IdException.h"
 #include "IdSocketErrors.h"
 #include "IdStack.h"
@@ -26,8 +28,13 @@ void TIdTCPConnection::CheckPeerClosed(bool raiseIfClosed, bool ignoreBuffer) {
 int TIdTCPConnection::ReceiveChunk(bool raiseIfClosed, int timeout, bool useBuffer) {
   CheckPeerClosed(raiseIfClosed, false);
   if (!IsConnected()) return 0;
-  if (!FBinding.WaitReadable(timeout)) return 0;
-  int n = FBinding.ReceiveInto(FRecvScratch.data(), int(FRecvScratch.size()));
+  // Bytes already waiting are taken without a wait call: the wait would return at once, and
+  // under a steady stream that saves a system call per receive.
+  int n = FBinding.ReceiveInto(FRecvScratch.data(), int(FRecvScratch.size()), MSG_DONTWAIT);
+  if (n == -1 && GStack().LastSocketError() == WSAEWOULDBLOCK) {
+    if (!FBinding.WaitReadable(timeout)) return 0;
+    n = FBinding.ReceiveInto(FRecvScratch.data(), int(FRecvScratch.size()));
+  }
   FClosedGracefully.store(n == 0);
   if (n == -1) {
     // WSAESHUTDOWN: the socket was closed under the receive; anything else is a real error.
