@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <stdexcept>
 
 #include "IdStack.h"
@@ -13,6 +14,14 @@ class FaultyStack : public TIdStackPosix {
   static inline std::atomic<int> GoodReceives{-1};
   static inline std::atomic<int> ReceiveError{0};
   static inline std::atomic<int> Lookups{0};
+  // Runs inside each SockSelect before the real wait (set it before other threads start).
+  static inline std::function<void()> SelectHook;
+
+  int SockSelect(std::vector<int>* readList, std::vector<int>* writeList,
+                 std::vector<int>* errorList, int timeout) override {
+    if (SelectHook) SelectHook();
+    return TIdStackPosix::SockSelect(readList, writeList, errorList, timeout);
+  }
 
   int SockRecv(int socket, void* buffer, int length, int flags) override {
     int good = GoodReceives.load();
@@ -35,6 +44,7 @@ struct FaultyStackScope {
     if (StackUsers() != 0) throw std::logic_error("a component is still alive");
     FaultyStack::GoodReceives = -1;
     FaultyStack::Lookups = 0;
+    FaultyStack::SelectHook = nullptr;
     SetStackFactory([] { return std::make_unique<FaultyStack>(); });
   }
   ~FaultyStackScope() { SetStackFactory({}); }

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <future>
+#include <thread>
 #include <vector>
 
 #include "FaultyStack.h"
@@ -226,4 +228,35 @@ TEST(SocketHandle, BindingAnAddressInUseRaisesCouldNotBind) {
     EXPECT_STREQ(e.what(), "Could not bind socket. Address and port are already in use.");
   }
   EXPECT_TRUE(second.HasSocket()) << "a failure leaves the socket to its owner";
+}
+
+TEST(SocketHandle, ANumberAWaitStillUsesIsNotReusedAfterTheClose) {
+  FaultyStackScope faulty;
+  TIdTCPConnection owner;
+  TIdSocketHandle h;
+  h.OpenSocket(SOCK_STREAM, 0);
+  const int old = h.SocketNumber();
+  std::promise<void> entered, release;
+  std::shared_future<void> released = release.get_future().share();
+  FaultyStack::SelectHook = [&] {
+    entered.set_value();
+    released.wait();
+  };
+  std::thread waiter([&] {
+    try {
+      h.WaitReadable(WaitForever);
+    } catch (const EIdException&) {
+    }
+  });
+  entered.get_future().wait();  // the wait has the number in hand
+  EXPECT_TRUE(h.ReleaseSocket());
+  EXPECT_FALSE(h.HasSocket());
+  std::vector<int> fresh;
+  for (int i = 0; i < 8; ++i) fresh.push_back(::socket(AF_INET, SOCK_STREAM, 0));
+  for (int s : fresh) EXPECT_NE(s, old) << "closed under a waiting call";
+  release.set_value();
+  waiter.join();
+  FaultyStack::SelectHook = nullptr;
+  for (int s : fresh) ::close(s);
+  EXPECT_EQ(::fcntl(old, F_GETFD), -1) << "closed once the wait let go";
 }
