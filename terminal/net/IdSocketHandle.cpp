@@ -20,11 +20,8 @@ struct TIdSocketHandle::Descriptor {
 
 namespace {
 
-// Makes the calling thread's last socket error read WSAESHUTDOWN, as for a closed socket.
-class ClosedSocketError : public TIdStackPosix {
- public:
-  static void Set() { SetLastSocketError(WSAESHUTDOWN); }
-};
+// A call on a handle without a socket fails as a call on a closed socket does.
+void SetClosedSocketError() { TIdStackPosix::SetLastSocketError(WSAESHUTDOWN); }
 
 }  // namespace
 
@@ -98,7 +95,7 @@ void TIdSocketHandle::OpenSocket(int type, int protocol) {
 void TIdSocketHandle::BindLocal() {
   auto s = Use();
   TIdStack& stack = GStack();
-  int r = s ? stack.SockBind(s->fd, 2, IP(), Port()) : (ClosedSocketError::Set(), -1);
+  int r = s ? stack.SockBind(s->fd, 2, IP(), Port()) : (SetClosedSocketError(), -1);
   if (stack.CheckSocketResult(r, {WSAEADDRINUSE})) throw EIdCouldNotBindSocket();
   RefreshLocal();
 }
@@ -106,7 +103,7 @@ void TIdSocketHandle::BindLocal() {
 int TIdSocketHandle::ConnectRemote(int family) {
   auto s = Use();
   if (!s) {
-    ClosedSocketError::Set();
+    SetClosedSocketError();
     return -1;
   }
   int r = GStack().SockConnect(s->fd, family, RemoteIP(), RemotePort());
@@ -127,7 +124,7 @@ bool TIdSocketHandle::WaitReadable(int timeout) {
 int TIdSocketHandle::ReceiveInto(void* buffer, int length, int flags) {
   auto s = Use();
   if (!s) {
-    ClosedSocketError::Set();
+    SetClosedSocketError();
     return -1;
   }
   return GStack().SockRecv(s->fd, buffer, length, flags);
@@ -136,7 +133,7 @@ int TIdSocketHandle::ReceiveInto(void* buffer, int length, int flags) {
 int TIdSocketHandle::SendFrom(const void* buffer, int length, int flags) {
   auto s = Use();
   if (!s) {
-    ClosedSocketError::Set();
+    SetClosedSocketError();
     return -1;
   }
   return GStack().SockSend(s->fd, buffer, length, flags);
@@ -146,7 +143,7 @@ void TIdSocketHandle::SetOption(int level, int name, int value) {
   auto s = Use();
   TIdStack& stack = GStack();
   int r = s ? stack.SockSetOption(s->fd, level, name, &value, sizeof value)
-            : (ClosedSocketError::Set(), -1);
+            : (SetClosedSocketError(), -1);
   stack.CheckSocketResult(r);
 }
 

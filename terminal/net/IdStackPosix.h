@@ -21,7 +21,7 @@ class TIdStackPosix : public TIdStack {
   void LocalEndpoint(int socket, std::string& ip, int& port) override;
   void RemoteEndpoint(int socket, std::string& ip, int& port) override;
 
- protected:
-  // For stacks derived in tests that fake a failure.
+  // Sets the calling thread's last socket error: for calls that fail without reaching the
+  // platform (no socket) and for stacks derived in tests that fake a failure.
   static void SetLastSocketError(int code);
 };

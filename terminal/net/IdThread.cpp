@@ -8,6 +8,7 @@ struct TIdThreadLink::State {
   TIdThread* thread = nullptr;  // null once the body has returned
   std::string terminatingMessage;
   std::thread os;
+  std::thread::id osId;  // kept apart from os, which join() changes
   std::once_flag joined;
 
   ~State() {
@@ -62,7 +63,7 @@ void TIdThreadLink::RequestStop() {
 void TIdThreadLink::WaitForEnd() {
   if (!FState) return;
   State& s = *FState;
-  if (s.os.get_id() == std::this_thread::get_id()) return;
+  if (s.osId == std::this_thread::get_id()) return;
   std::call_once(s.joined, [&s] {
     if (s.os.joinable()) s.os.join();
   });
@@ -84,6 +85,7 @@ TIdThreadLink TIdThread::Start() {
   // The State outlives this call through 'state', so the body can finish and free the
   // object before the assignment below completes.
   state->os = std::thread([this] { Body(); });
+  state->osId = state->os.get_id();
   return TIdThreadLink(state);
 }
 
