@@ -26,12 +26,16 @@ void TIdTelnet::OpenConnection() {
       // could wait on that socket; its own socket is closed, so it ends at once.
       FReaderThread.RequestStop();
       FReaderThread.WaitForEnd();
+      // A reader stopped by CloseConnection may have parsed one more IAC after the flag
+      // was cleared; the close still counts.
+      if (FClosedSinceReader) FServerIsTelnet.store(false);
     }
     TIdTCPClient::OpenConnection();
     if (IsConnected()) {
       auto* reader = new TIdTelnetReadThread(this);
       reader->SetDispatcher(FDispatcher);
       FReaderThread = reader->Start();
+      FClosedSinceReader = false;
     }
   } catch (const EIdSocketError&) {
     throw EIdTelnetClientConnectError();
@@ -41,6 +45,7 @@ void TIdTelnet::OpenConnection() {
 void TIdTelnet::CloseConnection() {
   FReaderThread.RequestStop();
   FServerIsTelnet.store(false);
+  FClosedSinceReader = true;
   TIdTCPClient::CloseConnection();
   if (OnDisconnect) OnDisconnect();
 }

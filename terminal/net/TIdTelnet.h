@@ -82,6 +82,7 @@ class TIdTelnet : public TIdTCPClient {
   std::atomic<bool> FServerIsTelnet{false};
   TIdWindowDispatcher* FDispatcher = nullptr;
   TIdThreadLink FReaderThread;
+  bool FClosedSinceReader = false;  // window thread only
 };
 
 class TIdTelnetReadThread : public TIdThread {
