@@ -1,11 +1,15 @@
 #include "Unit1.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFileDialog>
 #include <QFrame>
+#include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTableView>
@@ -16,6 +20,9 @@
 
 #include "DeviceTableModel.h"
 #include "Glyphs.h"
+#include "IniFile.h"
+#include "SettingsPanel.h"
+#include "guardedapp.h"
 #include "cp932.h"
 #include "qtext.h"
 
@@ -35,8 +42,6 @@ struct Texts {
     std::string countBox = sj("発見数:");
     std::string headers[DeviceGrid::kColumns] = {
         "No.", sj(" 機器名"), sj(" IPアドレス"), sj(" MACアドレス"), sj(" バージョン"), sj(" 稼働時間")};
-    // ComboBox1 text -> ListSort column, compared in this order.
-    std::pair<std::string, int> sortKeys[3] = {{sj("機器名称"), 1}, {sj("IPアドレス"), 2}, {sj("稼働時間"), 5}};
 };
 
 const Texts& texts() {
@@ -75,10 +80,35 @@ QPushButton* button(QWidget* parent, const char* utf8Caption, QRect geometry) {
 }
 
 StartSettings StartSettings::defaults() {
+    const FinderSettings d = FinderSettings::defaults();
     StartSettings s;
-    s.testMode = "0";
-    s.sortKey = sj("稼働時間");
-    s.utilityName = sj("TELNET接続");
+    s.testMode = d.TestMode;
+    s.sortKey = d.SortKey;
+    s.utilityName = d.UtilityName;
+    s.webPort = d.WebPort;
+    s.utilityPort = d.UtilityPort;
+    s.utilityFile = d.UtilityFile;
+    s.utilityCheck = d.UtilityCheck;
+    return s;
+}
+
+StartSettings StartSettings::fromFiles(const SettingsPaths& paths) {
+    const FinderSettings f = readSettings(paths.settingsFile);
+    StartSettings s;
+    s.testMode = f.TestMode;
+    s.sortKey = f.SortKey;
+    s.utilityName = f.UtilityName;
+    s.webPort = f.WebPort;
+    s.utilityPort = f.UtilityPort;
+    s.utilityFile = f.UtilityFile;
+    s.utilityCheck = f.UtilityCheck;
+    s.settingsFile = paths.settingsFile;
+    s.settingsFileExists = IniFile(paths.settingsFile).exists();
+    try {
+        s.modelLines = loadModelLines(paths.modelNameFile);
+    } catch (const SettingsError& e) {
+        s.openError = e.what();
+    }
     return s;
 }
 
@@ -90,6 +120,11 @@ TqsearchForm::TqsearchForm(FormServices services, StartSettings settings, QWidge
         services_.dialogs = qtDialogs();
     if (!services_.addresses)
         services_.addresses = systemAddressSource();
+    if (!services_.launcher)
+        services_.launcher = std::make_shared<DesktopLauncher>();
+    if (!services_.showError)
+        services_.showError = &GuardedApplication::showErrorBox;
+    collate_ = localeCompare();
     model_ = new DeviceTableModel(grid_, this);
     buildControls();
 
@@ -169,6 +204,20 @@ void TqsearchForm::buildControls() {
     Panel6->setFrameStyle(QFrame::NoFrame);
     Panel6->setAutoFillBackground(true);
     Panel6->hide();
+    const SettingsPanelControls p = buildSettingsPanel(Panel6);
+    GroupBox1 = p.GroupBox1;
+    Label1 = p.Label1;
+    Edit1 = p.Edit1;
+    GroupBox2 = p.GroupBox2;
+    Label3 = p.Label3;
+    Edit4 = p.Edit4;
+    Label2 = p.Label2;
+    Edit2 = p.Edit2;
+    Edit3 = p.Edit3;
+    BitBtn7 = p.BitBtn7;
+    CheckBox1 = p.CheckBox1;
+    BitBtn5 = p.BitBtn5;
+    BitBtn6 = p.BitBtn6;
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(services_.tickMs);
@@ -177,6 +226,9 @@ void TqsearchForm::buildControls() {
     connect(BitBtn1, &QPushButton::clicked, this, [this] { reportingErrors([this] { BitBtn1Click(); }); });
     connect(BitBtn3, &QPushButton::clicked, this, [this] { reportingErrors([this] { BitBtn3Click(); }); });
     connect(BitBtn4, &QPushButton::clicked, this, [this] { reportingErrors([this] { BitBtn4Click(); }); });
+    connect(BitBtn5, &QPushButton::clicked, this, [this] { reportingErrors([this] { BitBtn5Click(); }); });
+    connect(BitBtn6, &QPushButton::clicked, this, [this] { reportingErrors([this] { BitBtn6Click(); }); });
+    connect(BitBtn7, &QPushButton::clicked, this, [this] { reportingErrors([this] { BitBtn7Click(); }); });
     connect(StringGrid1, &QTableView::clicked, this, [this] { reportingErrors([this] { StringGrid1Click(); }); });
     connect(StringGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this] { reportingErrors([this] { StringGrid1Click(); }); });
@@ -199,17 +251,44 @@ void TqsearchForm::FormCreate(const StartSettings& settings) {
     Panel4->raise();
     Panel6->raise();
     ApplySettings(settings);
+    if (!settings.openError.empty()) {
+        // Creation stopped here once, so the first-run hint never came: keep it so.
+        services_.showError(settings.openError);
+        FirstRun = false;
+        return;
+    }
     FirstRun = !settings.settingsFileExists;
 }
 
 void TqsearchForm::ApplySettings(const StartSettings& settings) {
-    BitBtn3->setText(toQ(settings.utilityName));
+    SettingsFile = settings.settingsFile;
+    Settings.WebPort = settings.webPort;
+    Settings.UtilityName = settings.utilityName;
+    Settings.UtilityPort = settings.utilityPort;
+    Settings.UtilityFile = settings.utilityFile;
+    Settings.UtilityCheck = settings.utilityCheck;
+    Settings.TestMode = settings.testMode;
     ComboBox1->setEditText(toQ(settings.sortKey));
     Decode.testMode = settings.testMode;
-    Decode.modelLines = settings.modelLines;
+
+    Edit4->setText(toQ(Settings.UtilityName));
+    Edit2->setText(toQ(DigitsOnly(Settings.UtilityPort)));
+    Edit3->setText(toQ(Settings.UtilityFile));
+    CheckBox1->setChecked(Settings.UtilityCheck == "1");
+    Edit1->setText(toQ(DigitsOnly(Settings.WebPort)));
+    BitBtn3->setText(toQ(Settings.UtilityName));
+
+    Decode.modelLines = settings.openError.empty() ? settings.modelLines : std::vector<std::string>{};
 }
 
-void TqsearchForm::FormDestroy() { IniSave(); }
+// Runs from the destructor, so a failed save is shown here and the window still goes.
+void TqsearchForm::FormDestroy() {
+    try {
+        IniSave();
+    } catch (const std::exception& e) {
+        services_.showError(e.what());
+    }
+}
 
 void TqsearchForm::BitBtn2Click() {
     if (FirstRun)
@@ -279,12 +358,8 @@ void TqsearchForm::endRun() {
         return;
     }
     Panel5->setText(toQ(texts().countBox + std::to_string(FoundCount)));
-    const std::string key = fromQ(ComboBox1->currentText());
-    for (const auto& [text, column] : texts().sortKeys)
-        if (key == text) {
-            ListSort(column);
-            break;
-        }
+    if (int column = sortColumnFor(fromQ(ComboBox1->currentText())))
+        ListSort(column);
     dialogs().information(texts().info,
                           texts().foundBefore + std::to_string(FoundCount) + texts().foundAfter);
 }
@@ -351,14 +426,89 @@ void TqsearchForm::selectRow(int gridRow) {
 
 void TqsearchForm::gridChanged() { model_->refresh(); }
 
-// Stand-ins until the table rules, the settings file and launching are wired in.
-void TqsearchForm::IniSave() {}
-void TqsearchForm::ListSort(int /*column*/) {}
-void TqsearchForm::ListCheck() {
-    const int row = selectedRow();
-    BitBtn1->setEnabled(row < grid_.rowCount() && !grid_.cell(1, row).empty());
+// The save takes the utility group from the panel as it stands, the web port as held.
+void TqsearchForm::IniSave() {
+    if (SettingsFile.empty())
+        return;
+    const UtilityFields panel{fromQ(Edit4->text()), fromQ(Edit2->text()), fromQ(Edit3->text()),
+                              CheckBox1->isChecked()};
+    saveSettings(SettingsFile, saveEntries(panel, Settings.WebPort, fromQ(ComboBox1->currentText())));
 }
+
+void TqsearchForm::ListSort(int column) {
+    ::ListSort(grid_, column, collate_);
+    model_->refresh();
+}
+
+std::string TqsearchForm::selectedIp() const {
+    const int row = selectedRow();
+    return row < grid_.rowCount() ? grid_.cell(2, row) : std::string();
+}
+
+void TqsearchForm::ListCheck() {
+    const ButtonStates s = ::ListCheck(BitBtn2->isEnabled(), selectedIp(), CheckBox1->isChecked(), [this] {
+        return !findProgram(Settings.UtilityFile, ProgramSearch::system()).empty();
+    });
+    if (s.web)
+        BitBtn1->setEnabled(*s.web);
+    if (s.utility)
+        BitBtn3->setEnabled(*s.utility);
+}
+
 void TqsearchForm::StringGrid1Click() { ListCheck(); }
-void TqsearchForm::BitBtn1Click() {}
-void TqsearchForm::BitBtn3Click() {}
-void TqsearchForm::BitBtn4Click() {}
+
+void TqsearchForm::BitBtn1Click() {
+    if (!BitBtn1->isEnabled())
+        return;
+    services_.launcher->openUrl(webAddress(selectedIp(), Settings.WebPort));
+}
+
+// The web button is the test: the utility button is enabled only while it is.
+void TqsearchForm::BitBtn3Click() {
+    if (!BitBtn1->isEnabled())
+        return;
+    services_.launcher->startUtility(Settings.UtilityFile, utilityParameters(selectedIp(), Settings.UtilityPort));
+}
+
+void TqsearchForm::BitBtn4Click() {
+    for (QWidget* w : {static_cast<QWidget*>(ComboBox1), static_cast<QWidget*>(BitBtn1),
+                       static_cast<QWidget*>(BitBtn2), static_cast<QWidget*>(BitBtn3),
+                       static_cast<QWidget*>(BitBtn4)})
+        w->setEnabled(false);
+    Panel6->show();
+    Panel6->raise();
+}
+
+void TqsearchForm::closePanel() {
+    Panel6->hide();
+    ComboBox1->setEnabled(true);
+    BitBtn2->setEnabled(true);
+    BitBtn4->setEnabled(true);
+}
+
+void TqsearchForm::BitBtn5Click() {
+    Settings.UtilityName = fromQ(Edit4->text());
+    BitBtn3->setText(Edit4->text());
+    Settings.UtilityPort = DigitsOnly(fromQ(Edit2->text()));
+    Settings.UtilityFile = fromQ(Edit3->text());
+    Settings.UtilityCheck = CheckBox1->isChecked() ? "1" : "0";
+    Settings.WebPort = DigitsOnly(fromQ(Edit1->text()));
+    closePanel();
+    IniSave();  // a failure ends Apply here: the button rule waits for the next selection
+    ListCheck();
+}
+
+// The two ports go back to what is held; the rest of the panel stays as typed.
+void TqsearchForm::BitBtn6Click() {
+    Edit1->setText(toQ(Settings.WebPort));
+    Edit2->setText(toQ(Settings.UtilityPort));
+    closePanel();
+    ListCheck();
+}
+
+void TqsearchForm::BitBtn7Click() {
+    const QString file = services_.openFileDialog ? services_.openFileDialog()
+                                                  : QFileDialog::getOpenFileName(this);
+    if (!file.isEmpty())
+        Edit3->setText(file);
+}

@@ -10,12 +10,18 @@
 #include "DeviceGrid.h"
 #include "Dialogs.h"
 #include "Discovery.h"
+#include "Launch.h"
 #include "LocalAddress.h"
+#include "Settings.h"
+#include "TableSort.h"
 #include "net/NMUDP.h"
 
+class QCheckBox;
 class QComboBox;
 class QFrame;
+class QGroupBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QTableView;
 class QTimer;
@@ -33,6 +39,10 @@ struct FormServices {
     std::string fixedAddress;                  // the --address option; empty: look it up
     int tickMs = 1000;                         // Timer1's interval
     int finalWaitMs = 1000;                    // the blocking wait at the end of a run
+    std::shared_ptr<Launcher> launcher;        // null: the desktop's
+    std::function<QString()> openFileDialog;   // Browse; "" when cancelled. null: Qt's dialog
+    // Where an error outside any event handler goes (the save at exit). null: the error box.
+    std::function<void(const std::string& message)> showError;
 };
 
 // Values the settings file gives the window at creation (CP932 texts).
@@ -41,9 +51,15 @@ struct StartSettings {
     std::vector<std::string> modelLines;  // the model-name file's lines
     std::string sortKey;                  // text of ComboBox1
     std::string utilityName;              // caption of BitBtn3
+    std::string webPort, utilityPort, utilityFile, utilityCheck;
     bool settingsFileExists = false;      // false: the first search shows the hint
+    std::string settingsFile;             // where the window saves; empty: nowhere
+    std::string openError;                // the model-name file could not be read
     // The values used while no settings file has been written.
     static StartSettings defaults();
+    // Both files read as the finder starts; a model-name file that cannot be read
+    // leaves openError set and no lines.
+    static StartSettings fromFiles(const SettingsPaths& paths);
 };
 
 class TqsearchForm : public QWidget {
@@ -64,7 +80,20 @@ public:
     QComboBox* ComboBox1;
     QPushButton* BitBtn2;
     QLabel* Panel4;
-    QFrame* Panel6;  // the settings panel; its controls are added by the settings work
+    QFrame* Panel6;  // the settings panel
+    QGroupBox* GroupBox1;
+    QLabel* Label1;
+    QLineEdit* Edit1;  // web port
+    QGroupBox* GroupBox2;
+    QLabel* Label3;
+    QLineEdit* Edit4;  // utility name
+    QLabel* Label2;
+    QLineEdit* Edit2;  // utility port
+    QLineEdit* Edit3;  // utility program file
+    QPushButton* BitBtn7;
+    QCheckBox* CheckBox1;
+    QPushButton* BitBtn5;
+    QPushButton* BitBtn6;
     QTimer* Timer1;
     TNMUDP NMUDP1;
 
@@ -74,6 +103,10 @@ public:
     std::string Panel2;              // local address of the last run
     // Memo2 (model-name lines) and TestMode, as the decoder reads them.
     DecodeRules Decode;
+    // WebPort, UtilityName, UtilityPort, UtilityFile, UtilityCheck as held; the sort key
+    // lives only in ComboBox1 and TestMode in Decode.
+    FinderSettings Settings;
+    std::string SettingsFile;
 
     // Search state.
     int SendsLeft = 0;
@@ -109,6 +142,9 @@ public:
     void BitBtn1Click();
     void BitBtn3Click();
     void BitBtn4Click();
+    void BitBtn5Click();
+    void BitBtn6Click();
+    void BitBtn7Click();
 
     Dialogs& dialogs() { return *services_.dialogs; }
 
@@ -116,8 +152,11 @@ private:
     void buildControls();
     void endRun();
     void restoreIdle();
+    std::string selectedIp() const;
+    void closePanel();
 
     FormServices services_;
     DeviceGrid grid_;
     DeviceTableModel* model_;
+    TextCompare collate_;
 };

@@ -1,5 +1,7 @@
 // qlxsearch: finds the appliances on the local network.
 // Usage: qlxsearch [--address A.B.C.D]  (the local address to search from)
+#include <QCoreApplication>
+#include <QFile>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -29,7 +31,9 @@ int main(int argc, char** argv) {
     FormServices services;
     services.fixedAddress = address;
     try {
-        TqsearchForm form(std::move(services));
+        const std::string exe = QFile::encodeName(QCoreApplication::applicationFilePath()).toStdString();
+        TqsearchForm form(std::move(services),
+                          StartSettings::fromFiles(settingsPaths(exe, PathProbe::system())));
         form.show();
         return app.exec();
     } catch (const std::exception& e) {

@@ -12,3 +12,8 @@ add_library(finder_desktop STATIC
   ${CMAKE_CURRENT_LIST_DIR}/TableSortCollator.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LaunchDesktop.cpp)
 target_link_libraries(finder_desktop PUBLIC finder_settings qlx_qtcommon Qt6::Gui)
+
+# The settings panel's controls, built for the main window.
+add_library(finder_panel STATIC ${CMAKE_CURRENT_LIST_DIR}/SettingsPanel.cpp)
+target_include_directories(finder_panel PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(finder_panel PUBLIC qlx_qtcommon Qt6::Widgets)

@@ -1,0 +1,289 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+
+#include "ApplianceSim.h"
+#include "DeviceTableModel.h"
+#include "Launch.h"
+#include "Unit1.h"
+#include "cp932.h"
+#include "fakes.h"
+#include "portlock.h"
+#include "qtext.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string sj(const char* utf8) { return cp932::fromUtf8(utf8); }
+
+struct Started {
+    std::string what, file, text;  // what: "url" or "utility"
+    bool operator==(const Started&) const = default;
+};
+
+class RecordingLauncher : public Launcher {
+public:
+    std::vector<Started> started;
+    void openUrl(const std::string& url) override { started.push_back({"url", "", url}); }
+    void startUtility(const std::string& file, const std::string& parameters) override {
+        started.push_back({"utility", file, parameters});
+    }
+};
+
+template <typename F>
+bool waitUntil(F done, int timeoutMs) {
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done()) loop.quit();
+    });
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    poll.start(2);
+    loop.exec();
+    return done();
+}
+
+class Launching : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("qlx-launch-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        utility = dir / "tool";
+        std::ofstream(utility) << "#!/bin/sh\n";
+        fs::permissions(utility, fs::perms::owner_all);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    std::unique_ptr<TqsearchForm> open(StartSettings s = StartSettings::defaults()) {
+        FormServices svc;
+        svc.dialogs = dialogs;
+        svc.addresses = std::make_shared<FixedAddressSource>("127.0.0.1");
+        svc.launcher = launcher;
+        svc.tickMs = 50;
+        svc.finalWaitMs = 50;
+        s.settingsFileExists = true;
+        return std::make_unique<TqsearchForm>(svc, s);
+    }
+
+    StartSettings withUtility(std::string port = "23") {
+        StartSettings s = StartSettings::defaults();
+        s.utilityFile = utility.string();
+        s.utilityPort = std::move(port);
+        return s;
+    }
+
+    // Rows as the decoder writes them, then the selection event on `row`.
+    void fill(TqsearchForm& form, std::vector<std::string> ips, int row) {
+        for (std::size_t i = 0; i < ips.size(); ++i) {
+            form.grid().setCell(0, int(i) + 1, " " + std::to_string(i + 1));
+            form.grid().setCell(1, int(i) + 1, "QLX-ABCD");
+            form.grid().setCell(2, int(i) + 1, ips[i]);
+        }
+        form.gridChanged();
+        select(form, row);
+    }
+
+    void select(TqsearchForm& form, int row) {
+        form.selectRow(row);
+        form.StringGrid1Click();
+    }
+
+    QPoint cellCentre(TqsearchForm& form, int gridRow) {
+        return form.StringGrid1->visualRect(form.gridModel()->index(gridRow - 1, 2)).center();
+    }
+
+    void doubleClick(TqsearchForm& form, int gridRow) {
+        form.show();
+        // Press and release, then the second press as the system reports a double-click.
+        QWidget* vp = form.StringGrid1->viewport();
+        const QPoint at = cellCentre(form, gridRow);
+        QTest::mouseClick(vp, Qt::LeftButton, {}, at);
+        QMouseEvent dbl(QEvent::MouseButtonDblClick, at, vp->mapToGlobal(at), Qt::LeftButton,
+                        Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(vp, &dbl);
+        QTest::mouseRelease(vp, Qt::LeftButton, {}, at);
+    }
+
+    fs::path dir, utility;
+    std::shared_ptr<RecordingDialogs> dialogs = std::make_shared<RecordingDialogs>();
+    std::shared_ptr<RecordingLauncher> launcher = std::make_shared<RecordingLauncher>();
+};
+
+}  // namespace
+
+TEST_F(Launching, WebPageAndUtilityGetTheAddressAndPorts) {
+    struct Case {
+        const char *ip, *webPort, *utilityPort, *url, *params;
+    } cases[] = {
+        {"192.168.001.010", "80", "23", "http://192.168.1.10:80", "192.168.1.10 23"},
+        {"010.001.002.003", "8080", "2323", "http://10.1.2.3:8080", "10.1.2.3 2323"},
+        {"192.168.001.010", "", "", "http://192.168.1.10", "192.168.1.10"},
+    };
+    for (const auto& c : cases) {
+        launcher->started.clear();
+        StartSettings s = withUtility(c.utilityPort);
+        s.webPort = c.webPort;
+        auto form = open(s);
+        fill(*form, {c.ip}, 1);
+        ASSERT_TRUE(form->BitBtn3->isEnabled());
+        form->BitBtn1->click();
+        form->BitBtn3->click();
+        EXPECT_EQ(launcher->started, (std::vector<Started>{{"url", "", c.url},
+                                                           {"utility", utility.string(), c.params}}))
+            << c.ip;
+    }
+}
+
+TEST_F(Launching, HeldWebPortIsUsedAsReadWhileTheBoxShowsItFiltered) {
+    StartSettings s = withUtility();
+    s.webPort = "8 0";
+    auto form = open(s);
+    EXPECT_EQ(fromQ(form->Edit1->text()), "80");
+    fill(*form, {"192.168.001.010"}, 1);
+    form->BitBtn1->click();
+    ASSERT_EQ(launcher->started.size(), 1u);
+    EXPECT_EQ(launcher->started[0].text, "http://192.168.1.10:8 0");
+}
+
+TEST_F(Launching, FullWidthDigitsGiveNoPort) {
+    auto form = open(withUtility());
+    fill(*form, {"192.168.001.010"}, 1);
+    form->BitBtn4->click();
+    form->Edit1->setText(toQ(sj("８０８０")));
+    form->BitBtn5->click();  // no settings file in these tests: nothing is written
+    form->BitBtn1->click();
+    ASSERT_EQ(launcher->started.size(), 1u);
+    EXPECT_EQ(launcher->started[0].text, "http://192.168.1.10");
+}
+
+TEST_F(Launching, ButtonRuleForEmptyAndFilledRows) {
+    struct Case {
+        const char* name;
+        bool ticked, filePresent;
+        int row;
+        bool web, utility;
+    } cases[] = {
+        {"filled, ticked, file present", true, true, 1, true, true},
+        {"filled, unticked", false, true, 1, true, false},
+        {"filled, file missing", true, false, 1, true, false},
+        {"empty row", true, true, 2, false, false},
+    };
+    for (const auto& c : cases) {
+        StartSettings s = withUtility();
+        if (!c.filePresent) s.utilityFile = (dir / "missing").string();
+        s.utilityCheck = c.ticked ? "1" : "0";
+        auto form = open(s);
+        fill(*form, {"192.168.001.010"}, c.row);
+        EXPECT_EQ(form->BitBtn1->isEnabled(), c.web) << c.name;
+        EXPECT_EQ(form->BitBtn3->isEnabled(), c.utility) << c.name;
+    }
+}
+
+TEST_F(Launching, UtilityThatAppearsLaterIsFoundAtTheNextSelection) {
+    StartSettings s = withUtility();
+    s.utilityFile = (dir / "later").string();
+    auto form = open(s);
+    fill(*form, {"192.168.001.010", "192.168.001.011"}, 1);
+    EXPECT_FALSE(form->BitBtn3->isEnabled());
+    std::ofstream(dir / "later") << "x";
+    select(*form, 2);
+    EXPECT_TRUE(form->BitBtn3->isEnabled());
+    select(*form, 3);  // an empty row takes both away again
+    EXPECT_FALSE(form->BitBtn1->isEnabled());
+    EXPECT_FALSE(form->BitBtn3->isEnabled());
+}
+
+TEST_F(Launching, DoubleClickOpensTheRowsPageButNotOnEmptyRowsOrWithThePanelOpen) {
+    auto form = open(withUtility());
+    fill(*form, {"192.168.001.010", "192.168.001.020"}, 1);
+
+    doubleClick(*form, 2);  // selects the row and opens its page
+    EXPECT_EQ(form->selectedRow(), 2);
+    ASSERT_EQ(launcher->started.size(), 1u);
+    EXPECT_EQ(launcher->started[0].text, "http://192.168.1.20:80");
+
+    doubleClick(*form, 5);
+    EXPECT_EQ(launcher->started.size(), 1u);
+    EXPECT_FALSE(form->BitBtn1->isEnabled());
+
+    select(*form, 1);
+    form->BitBtn4->click();
+    doubleClick(*form, 1);
+    EXPECT_EQ(launcher->started.size(), 1u);
+}
+
+TEST_F(Launching, DoubleClickDuringARunStartsNothing) {
+    PortLock lock;
+    auto form = open(withUtility());
+    fill(*form, {"192.168.001.010"}, 1);
+    form->BitBtn2->click();
+    ASSERT_FALSE(form->BitBtn2->isEnabled());
+    form->BitBtn1Click();  // what the table's double-click runs
+    form->BitBtn3Click();
+    EXPECT_TRUE(launcher->started.empty());
+    ASSERT_TRUE(waitUntil([&] { return form->BitBtn2->isEnabled(); }, 5000));
+}
+
+class RunEnd : public Launching {
+protected:
+    // One run against simulated appliances, ComboBox1 holding `key`.
+    void runWith(TqsearchForm& form, const std::vector<Appliance>& found, const std::string& key) {
+        ApplianceSim sim(found);
+        ASSERT_TRUE(sim.start());
+        form.ComboBox1->setEditText(toQ(key));
+        form.BitBtn2->click();
+        ASSERT_TRUE(waitUntil([&] { return form.BitBtn2->isEnabled() && !form.Timer1->isActive(); },
+                              8000));
+    }
+    std::vector<std::string> ips(TqsearchForm& form) {
+        std::vector<std::string> v;
+        for (int r = 1; r <= form.FoundCount; ++r) v.push_back(form.grid().cell(2, r));
+        return v;
+    }
+    PortLock lock;
+};
+
+TEST_F(RunEnd, SortsByTheChosenKeyOrKeepsArrivalOrder) {
+    auto devices = sampleAppliances(3);
+    devices[0].ip = {192, 168, 10, 1};
+    devices[1].ip = {192, 168, 1, 10};
+    devices[2].ip = {192, 168, 1, 2};
+    for (int i = 0; i < 3; ++i) devices[i].delayMs = 20 * i;  // arrive in this order
+
+    auto form = open();
+    runWith(*form, devices, sj("IPアドレス"));
+    EXPECT_EQ(ips(*form), (std::vector<std::string>{"192.168.001.002", "192.168.001.010",
+                                                    "192.168.010.001"}));
+    EXPECT_EQ(form->grid().cell(0, 1), " 1");
+    EXPECT_EQ(form->selectedRow(), 1);
+    EXPECT_TRUE(form->BitBtn1->isEnabled());
+
+    runWith(*form, devices, "typed text");
+    EXPECT_EQ(ips(*form), (std::vector<std::string>{"192.168.010.001", "192.168.001.010",
+                                                    "192.168.001.002"}));
+}
+
+TEST_F(RunEnd, FifteenAppliancesGrowTheTableAndTheSortCompactsIt) {
+    auto form = open();
+    form->grid().setRowCount(16);
+    form->gridChanged();
+    runWith(*form, sampleAppliances(15), sj("稼働時間"));
+    EXPECT_EQ(form->FoundCount, 15);
+    EXPECT_EQ(form->grid().rowCount(), 16);
+    EXPECT_EQ(form->gridModel()->rowCount(), 15);
+}
