@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QTableView>
@@ -230,8 +231,11 @@ void TqsearchForm::buildControls() {
     connect(BitBtn6, &QPushButton::clicked, this, [this] { reportingErrors([this] { BitBtn6Click(); }); });
     connect(BitBtn7, &QPushButton::clicked, this, [this] { reportingErrors([this] { BitBtn7Click(); }); });
     connect(StringGrid1, &QTableView::clicked, this, [this] { reportingErrors([this] { StringGrid1Click(); }); });
-    connect(StringGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this] { reportingErrors([this] { StringGrid1Click(); }); });
+    connect(StringGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] {
+        if (!extendingHighlight_)
+            reportingErrors([this] { StringGrid1Click(); });
+    });
+    StringGrid1->viewport()->installEventFilter(this);
     connect(StringGrid1, &QTableView::doubleClicked, this, [this] { reportingErrors([this] { BitBtn1Click(); }); });
 }
 
@@ -511,4 +515,24 @@ void TqsearchForm::BitBtn7Click() {
                                                   : QFileDialog::getOpenFileName(this);
     if (!file.isEmpty())
         Edit3->setText(file);
+}
+
+bool TqsearchForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != StringGrid1->viewport() || extendingHighlight_)
+        return QWidget::eventFilter(watched, event);
+    bool extends = false;
+    if (event->type() == QEvent::MouseButtonPress)
+        extends = static_cast<QMouseEvent*>(event)->modifiers() & Qt::ShiftModifier;
+    else if (event->type() == QEvent::MouseMove)
+        extends = static_cast<QMouseEvent*>(event)->buttons() & Qt::LeftButton;
+    if (!extends)
+        return false;
+    // Let the view highlight as it does, then put the current row back.
+    const QModelIndex current = StringGrid1->currentIndex();
+    extendingHighlight_ = true;
+    QCoreApplication::sendEvent(watched, event);
+    if (current.isValid())
+        StringGrid1->selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
+    extendingHighlight_ = false;
+    return true;
 }

@@ -148,6 +148,11 @@ public:
 
     Dialogs& dialogs() { return *services_.dialogs; }
 
+protected:
+    // A shift-click or a drag on the table only extends the highlight; the current row
+    // stays the one last pressed without shift or reached with the keyboard.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void buildControls();
     void endRun();
@@ -159,4 +164,5 @@ private:
     DeviceGrid grid_;
     DeviceTableModel* model_;
     TextCompare collate_;
+    bool extendingHighlight_ = false;
 };

@@ -227,6 +227,33 @@ TEST_F(Launching, DoubleClickOpensTheRowsPageButNotOnEmptyRowsOrWithThePanelOpen
     EXPECT_EQ(launcher->started.size(), 1u);
 }
 
+TEST_F(Launching, ShiftClickAndDragOnlyExtendTheHighlight) {
+    auto form = open(withUtility());
+    fill(*form, {"192.168.001.010", "192.168.001.020", "192.168.001.030"}, 1);
+    form->show();
+    QWidget* vp = form->StringGrid1->viewport();
+    QTest::mouseClick(vp, Qt::LeftButton, {}, cellCentre(*form, 1));
+    QTest::mouseClick(vp, Qt::LeftButton, Qt::ShiftModifier, cellCentre(*form, 3));
+    auto* sel = form->StringGrid1->selectionModel();
+    EXPECT_TRUE(sel->isRowSelected(2, {}));  // highlighted...
+    EXPECT_EQ(form->selectedRow(), 1);       // ...but row 1 is still the one that counts
+    form->BitBtn1->click();
+    ASSERT_EQ(launcher->started.size(), 1u);
+    EXPECT_EQ(launcher->started[0].text, "http://192.168.1.10:80");
+
+    QTest::mousePress(vp, Qt::LeftButton, {}, cellCentre(*form, 2));
+    QMouseEvent move(QEvent::MouseMove, cellCentre(*form, 5), vp->mapToGlobal(cellCentre(*form, 5)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(vp, &move);
+    QTest::mouseRelease(vp, Qt::LeftButton, {}, cellCentre(*form, 5));
+    EXPECT_TRUE(sel->isRowSelected(3, {}));
+    EXPECT_EQ(form->selectedRow(), 2);  // the row pressed without shift
+    EXPECT_TRUE(form->BitBtn1->isEnabled());
+
+    QTest::keyClick(form->StringGrid1, Qt::Key_Down);  // the keyboard moves the current row
+    EXPECT_EQ(form->selectedRow(), 3);
+}
+
 TEST_F(Launching, DoubleClickDuringARunStartsNothing) {
     PortLock lock;
     auto form = open(withUtility());
