@@ -29,6 +29,7 @@ QLineEdit* edit(QWidget* parent, const char* accessibleUtf8, QRect geometry) {
 
 SettingsPanelControls buildSettingsPanel(QFrame* Panel6) {
     SettingsPanelControls c;
+    Panel6->setAccessibleName(text("設定"));
     c.GroupBox1 = new QGroupBox(text("WEB設定"), Panel6);
     c.GroupBox1->setGeometry(8, 8, 417, 57);
     c.Label1 = label(c.GroupBox1, "Port  (初期値 80)", 16, 28);

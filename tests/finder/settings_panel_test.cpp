@@ -105,9 +105,12 @@ TEST_F(Panel, ControlsSitWhereTheyAlwaysHave) {
     for (const auto& c : cases) {
         EXPECT_EQ(c.w->parentWidget(), c.parent) << c.w->accessibleName().toStdString();
         EXPECT_EQ(c.w->geometry(), c.rect) << c.w->accessibleName().toStdString();
-        if (auto* g = qobject_cast<QGroupBox*>(c.w)) EXPECT_EQ(fromQ(g->title()), sj(c.caption));
-        if (auto* b = qobject_cast<QAbstractButton*>(c.w); b && c.caption)
+        if (auto* g = qobject_cast<QGroupBox*>(c.w)) {
+            EXPECT_EQ(fromQ(g->title()), sj(c.caption));
+        }
+        if (auto* b = qobject_cast<QAbstractButton*>(c.w); b && c.caption) {
             EXPECT_EQ(fromQ(b->text()), sj(c.caption));
+        }
     }
     EXPECT_EQ(fromQ(form->Label1->text()), sj("Port  (初期値 80)"));
     EXPECT_EQ(form->Label1->pos(), QPoint(16, 28));
@@ -116,6 +119,7 @@ TEST_F(Panel, ControlsSitWhereTheyAlwaysHave) {
     EXPECT_EQ(form->Label2->pos(), QPoint(16, 44));
     EXPECT_EQ(form->Panel6->geometry(), QRect(1, 25, 437, 256));
     EXPECT_FALSE(form->BitBtn7->accessibleName().isEmpty());  // a picture, no text
+    EXPECT_FALSE(form->Panel6->accessibleName().isEmpty());
 }
 
 TEST_F(Panel, OpeningDisablesTheWindowsButtonsAndApplyWritesAllSixKeys) {
