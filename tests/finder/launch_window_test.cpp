@@ -314,3 +314,31 @@ TEST_F(RunEnd, FifteenAppliancesGrowTheTableAndTheSortCompactsIt) {
     EXPECT_EQ(form->grid().rowCount(), 16);
     EXPECT_EQ(form->gridModel()->rowCount(), 15);
 }
+
+TEST_F(RunEnd, PanelOpenedDuringARun) {
+    auto form = open(withUtility());
+    ApplianceSim sim(sampleAppliances(2));
+    ASSERT_TRUE(sim.start());
+
+    // Left open to the end: the end of the run enables what lies under the panel.
+    form->BitBtn2->click();
+    form->BitBtn4->click();
+    ASSERT_TRUE(waitUntil([&] { return !form->Timer1->isActive() && form->FoundCount == 2; }, 8000));
+    EXPECT_FALSE(form->Panel6->isHidden());
+    EXPECT_TRUE(form->BitBtn2->isEnabled());
+    EXPECT_TRUE(form->BitBtn1->isEnabled());
+    EXPECT_FALSE(form->BitBtn4->isEnabled());
+    form->BitBtn6->click();
+    EXPECT_TRUE(form->BitBtn4->isEnabled());
+    EXPECT_TRUE(form->BitBtn3->isEnabled());
+
+    // Closed before the end: Cancel enables the search button although the run goes on.
+    form->BitBtn2->click();
+    form->BitBtn4->click();
+    form->BitBtn6->click();
+    EXPECT_TRUE(form->BitBtn2->isEnabled());
+    EXPECT_TRUE(form->Timer1->isActive());
+    EXPECT_FALSE(form->BitBtn1->isEnabled());  // row 1 was emptied by the run start
+    ASSERT_TRUE(waitUntil([&] { return !form->Timer1->isActive(); }, 8000));
+    EXPECT_EQ(form->FoundCount, 2);
+}
