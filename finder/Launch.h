@@ -2,6 +2,7 @@
 // Reaching the selected appliance: the web address, the utility's parameters, where
 // the utility program is found, and the launcher that starts them without waiting.
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,10 +49,12 @@ public:
 // The desktop's URL opener and a detached process start.
 class DesktopLauncher : public Launcher {
 public:
-    explicit DesktopLauncher(ProgramSearch search = ProgramSearch::system());
+    // Without a search the finder's own is taken at each start, as the button rule does.
+    DesktopLauncher() = default;
+    explicit DesktopLauncher(ProgramSearch search) : search_(std::move(search)) {}
     void openUrl(const std::string& url) override;
     void startUtility(const std::string& file, const std::string& parameters) override;
 
 private:
-    ProgramSearch search_;
+    std::optional<ProgramSearch> search_;
 };

@@ -9,14 +9,12 @@
 #include "Launch.h"
 #include "qtext.h"
 
-DesktopLauncher::DesktopLauncher(ProgramSearch search) : search_(std::move(search)) {}
-
 void DesktopLauncher::openUrl(const std::string& url) {
     QDesktopServices::openUrl(QUrl(toQ(url)));
 }
 
 void DesktopLauncher::startUtility(const std::string& file, const std::string& parameters) {
-    const std::string found = findProgram(file, search_);
+    const std::string found = findProgram(file, search_ ? *search_ : ProgramSearch::system());
     if (found.empty()) return;  // gone since the button was enabled: nothing to start
     const QString path = QFile::decodeName(QByteArray::fromStdString(found));
     if (launchKindOf(found) == LaunchKind::Document) {

@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "ApplianceSim.h"
 #include "DeviceTableModel.h"
@@ -341,4 +342,25 @@ TEST_F(RunEnd, PanelOpenedDuringARun) {
     EXPECT_FALSE(form->BitBtn1->isEnabled());  // row 1 was emptied by the run start
     ASSERT_TRUE(waitUntil([&] { return !form->Timer1->isActive(); }, 8000));
     EXPECT_EQ(form->FoundCount, 2);
+}
+
+TEST_F(Launching, UtilityButtonStartsTheRealProgramWithTheAddressAndPort) {
+    fs::path out = dir / "args.txt";
+    ::setenv("QLX_PROBE_OUT", out.string().c_str(), 1);
+    FormServices svc;  // the desktop launcher itself
+    svc.dialogs = dialogs;
+    svc.addresses = std::make_shared<FixedAddressSource>("127.0.0.1");
+    StartSettings s = StartSettings::defaults();
+    s.settingsFileExists = true;
+    s.utilityFile = QLX_LAUNCH_PROBE;
+    s.utilityPort = "2323";
+    TqsearchForm form(svc, s);
+    fill(form, {"010.001.002.003"}, 1);
+    ASSERT_TRUE(form.BitBtn3->isEnabled());
+    form.BitBtn3->click();
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(out); }, 5000));
+    std::ifstream in(out, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
+              "10.1.2.3\n2323\n");
+    ::unsetenv("QLX_PROBE_OUT");
 }

@@ -31,4 +31,7 @@ target_compile_definitions(finder_settings_panel_test PRIVATE ${QLX_GOLDEN})
 qlx_add_gtest(finder_launch_window_test GUI TIMEOUT 180
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/launch_window_test.cpp
   LIBS qlx_finder_ui qlx_sim qlx_gui_test_main)
+target_compile_definitions(finder_launch_window_test PRIVATE
+  "QLX_LAUNCH_PROBE=\"$<TARGET_FILE:finder_launch_probe>\"")
+add_dependencies(finder_launch_window_test finder_launch_probe)
 endif()
