@@ -80,21 +80,9 @@ QPushButton* button(QWidget* parent, const char* utf8Caption, QRect geometry) {
     return b;
 }
 
-StartSettings StartSettings::defaults() {
-    const FinderSettings d = FinderSettings::defaults();
-    StartSettings s;
-    s.testMode = d.TestMode;
-    s.sortKey = d.SortKey;
-    s.utilityName = d.UtilityName;
-    s.webPort = d.WebPort;
-    s.utilityPort = d.UtilityPort;
-    s.utilityFile = d.UtilityFile;
-    s.utilityCheck = d.UtilityCheck;
-    return s;
-}
+namespace {
 
-StartSettings StartSettings::fromFiles(const SettingsPaths& paths) {
-    const FinderSettings f = readSettings(paths.settingsFile);
+StartSettings startSettingsOf(const FinderSettings& f) {
     StartSettings s;
     s.testMode = f.TestMode;
     s.sortKey = f.SortKey;
@@ -103,6 +91,15 @@ StartSettings StartSettings::fromFiles(const SettingsPaths& paths) {
     s.utilityPort = f.UtilityPort;
     s.utilityFile = f.UtilityFile;
     s.utilityCheck = f.UtilityCheck;
+    return s;
+}
+
+}  // namespace
+
+StartSettings StartSettings::defaults() { return startSettingsOf(FinderSettings::defaults()); }
+
+StartSettings StartSettings::fromFiles(const SettingsPaths& paths) {
+    StartSettings s = startSettingsOf(readSettings(paths.settingsFile));
     s.settingsFile = paths.settingsFile;
     s.settingsFileExists = IniFile(paths.settingsFile).exists();
     try {
@@ -256,7 +253,8 @@ void TqsearchForm::FormCreate(const StartSettings& settings) {
     Panel6->raise();
     ApplySettings(settings);
     if (!settings.openError.empty()) {
-        // Creation stopped here once, so the first-run hint never came: keep it so.
+        // The start-up steps end at an unreadable model-name file, before FirstRun is set:
+        // no first-run hint follows.
         services_.showError(settings.openError);
         FirstRun = false;
         return;
