@@ -25,3 +25,13 @@ void GuardedApplication::showErrorBox(const std::string& message) {
                     QMessageBox::Ok);
     box.exec();
 }
+
+void reportingErrors(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (...) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [e = std::current_exception()] { std::rethrow_exception(e); },
+            Qt::QueuedConnection);
+    }
+}

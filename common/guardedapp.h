@@ -20,3 +20,8 @@ public:
 private:
     ErrorSink sink_;
 };
+
+// Runs an event handler. An error it raises reaches the error box from the event loop
+// itself (a queued rethrow), instead of unwinding through the toolkit's signal and key
+// delivery code; connect every handler through it.
+void reportingErrors(const std::function<void()>& handler);

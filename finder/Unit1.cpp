@@ -54,17 +54,6 @@ constexpr int kColumnWidths[DeviceGrid::kColumns] = {22, 79, 87, 97, 78, 68};
 
 }  // namespace
 
-// The error is raised again from a queued call, so only the event loop unwinds.
-void reportingErrors(const std::function<void()>& handler) {
-    try {
-        handler();
-    } catch (...) {
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [e = std::current_exception()] { std::rethrow_exception(e); },
-            Qt::QueuedConnection);
-    }
-}
-
 QLabel* panel(QWidget* parent, const char* utf8Caption, QRect geometry, QFrame::Shadow bevel) {
     auto* p = new QLabel(toQ(sj(utf8Caption)), parent);
     p->setGeometry(geometry);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "DeviceGrid.h"
+#include "guardedapp.h"
 #include "Dialogs.h"
 #include "Discovery.h"
 #include "Launch.h"
@@ -26,11 +27,6 @@ class QPushButton;
 class QTableView;
 class QTimer;
 class DeviceTableModel;
-
-// Runs an event handler of the window. An error it raises reaches the application's error
-// box from the event loop itself, instead of unwinding through the toolkit's signal code;
-// connect every handler through it.
-void reportingErrors(const std::function<void()>& handler);
 
 // What the window gets from outside besides its settings; tests replace each part.
 struct FormServices {

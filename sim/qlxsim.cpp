@@ -39,9 +39,13 @@ int main(int argc, char** argv) {
         }
     }
     auto list = sampleAppliances(count);
-    for (auto& a : list) {
-        a.delayMs = delay;
-        a.repeat = repeat;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        list[i].delayMs = delay;
+        list[i].repeat = repeat;
+        // On loopback the appliances advertise loopback addresses, so a web or utility
+        // launch from the finder stays on this machine too.
+        if (!options.anyPeer)
+            list[i].ip = {127, 0, 1, static_cast<std::uint8_t>(1 + i % 254)};
     }
     if (malformed) {
         Appliance cut = list.empty() ? Appliance{} : list.front();

@@ -13,6 +13,7 @@
 
 #include "KeyMap.h"
 #include "OutputView.h"
+#include "guardedapp.h"
 #include "qtext.h"
 
 namespace {
@@ -36,18 +37,6 @@ KeyPress keyPressOf(const QKeyEvent& e) {
                                                            : KeyPress::Kind::NoCharacter;
     }
     return k;
-}
-
-// Runs a handler; an error it raises goes to the application's error box from the event
-// loop itself rather than unwinding through the toolkit's signal and key delivery code.
-void reportingErrors(const std::function<void()>& handler) {
-    try {
-        handler();
-    } catch (...) {
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [e = std::current_exception()] { std::rethrow_exception(e); },
-            Qt::QueuedConnection);
-    }
 }
 
 } // namespace
