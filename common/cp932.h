@@ -12,4 +12,7 @@ std::string toUtf8(std::string_view sjis);
 // Characters that CP932 cannot hold become '?'; invalid UTF-8 likewise.
 std::string fromUtf8(std::string_view utf8);
 
+// A CP932 text written as a UTF-8 literal in the source ("検索" and the like).
+inline std::string sj(const char* utf8) { return fromUtf8(utf8); }
+
 } // namespace cp932

@@ -29,7 +29,7 @@
 
 namespace {
 
-std::string sj(const char* utf8) { return cp932::fromUtf8(utf8); }
+using cp932::sj;
 
 // The window's own texts, in one place.
 struct Texts {

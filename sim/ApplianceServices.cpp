@@ -16,7 +16,7 @@ namespace {
 enum : unsigned char { SE = 240, SB = 250, WILL = 251, WONT = 252, DO = 253, DONT = 254, IAC = 255 };
 enum : unsigned char { Echo = 1, Sga = 3, TerminalType = 24 };
 
-std::string sj(const char* utf8) { return cp932::fromUtf8(utf8); }
+using cp932::sj;
 
 void sendAll(int fd, const std::string& b) {
     std::size_t at = 0;

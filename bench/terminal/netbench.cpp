@@ -22,27 +22,11 @@
 #include "IdException.h"
 #include "IdTCPClient.h"
 #include "IdThread.h"
+#include "loopback.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-int Listen(int& port) {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  int one = 1;
-  ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(s, 4) != 0) {
-    std::perror("listen");
-    std::exit(1);
-  }
-  socklen_t len = sizeof sa;
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len);
-  port = ntohs(sa.sin_port);
-  return s;
-}
 
 // Accepts one connection and streams total bytes to it, then closes.
 std::thread Streamer(int listener, std::size_t total) {
@@ -78,7 +62,7 @@ double MBps(std::size_t bytes, Clock::duration d) {
 
 Rate BareRecv(std::size_t total, int bufferSize) {
   int port;
-  int listener = Listen(port);
+  int listener = listenOnLoopback(port);
   std::thread server = Streamer(listener, total);
   int s = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in sa{};
@@ -133,7 +117,7 @@ class CountingReader : public TIdThread {
 
 Rate ReaderLoop(std::size_t total, int bufferSize) {
   int port;
-  int listener = Listen(port);
+  int listener = listenOnLoopback(port);
   std::thread server = Streamer(listener, total);
   TIdTCPClient client;
   client.Host = "127.0.0.1";
@@ -154,7 +138,7 @@ Rate ReaderLoop(std::size_t total, int bufferSize) {
 
 void IdleReader() {
   int port;
-  int listener = Listen(port);
+  int listener = listenOnLoopback(port);
   std::thread server([listener] {
     int c = ::accept(listener, nullptr, nullptr);
     char b;

@@ -18,36 +18,8 @@
 #include <thread>
 
 #include "OutputView.h"
+#include "loopback.h"
 #include "mainform.h"
-
-namespace {
-
-int listenOnLoopback(int& port) {
-    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(s, 1) != 0) {
-        std::perror("listen");
-        std::exit(1);
-    }
-    socklen_t len = sizeof sa;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len);
-    port = ntohs(sa.sin_port);
-    return s;
-}
-
-void sendAll(int fd, const std::string& b) {
-    std::size_t at = 0;
-    while (at < b.size()) {
-        ssize_t n = ::send(fd, b.data() + at, b.size() - at, MSG_NOSIGNAL);
-        if (n <= 0)
-            return;
-        at += std::size_t(n);
-    }
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -8,7 +8,7 @@
 
 namespace {
 
-std::string sj(const char* utf8) { return cp932::fromUtf8(utf8); }
+using cp932::sj;
 
 std::string bytesOf(std::initializer_list<int> b) {
     std::string s;

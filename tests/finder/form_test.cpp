@@ -28,7 +28,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string sj(const char* utf8) { return cp932::fromUtf8(utf8); }
+using cp932::sj;
 std::string text(QWidget* w) {
     if (auto* b = qobject_cast<QPushButton*>(w))
         return fromQ(b->text());

@@ -7,17 +7,13 @@
 #include "IniFile.h"
 #include "Settings.h"
 #include "cp932.h"
+#include "files.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string sj(const char* utf8) { return cp932::fromUtf8(utf8); }
-
-std::string bytesOf(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using cp932::sj;
 
 fs::path golden(const char* name) { return fs::path(QLX_GOLDEN_DIR) / name; }
 

@@ -27,7 +27,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string sj(const char* utf8) { return cp932::fromUtf8(utf8); }
+using cp932::sj;
 
 struct Started {
     std::string what, file, text;  // what: "url" or "utility"

@@ -11,7 +11,7 @@
 namespace fs = std::filesystem;
 
 namespace {
-std::string sj(const char* utf8) { return cp932::fromUtf8(utf8); }
+using cp932::sj;
 }  // namespace
 
 TEST(DigitsOnly, KeepsHalfWidthDigitsOnly) {

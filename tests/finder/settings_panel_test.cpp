@@ -16,6 +16,7 @@
 #include "Unit1.h"
 #include "cp932.h"
 #include "fakes.h"
+#include "files.h"
 #include "guardedapp.h"
 #include "qtext.h"
 
@@ -23,16 +24,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string sj(const char* utf8) { return cp932::fromUtf8(utf8); }
-
-std::string bytesOf(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void writeBytes(const fs::path& p, const std::string& bytes) {
-    std::ofstream(p, std::ios::binary) << bytes;
-}
+using cp932::sj;
 
 std::string q(const QLineEdit* e) { return fromQ(e->text()); }
 

@@ -9,7 +9,7 @@
 
 namespace {
 
-std::string sj(const char* utf8) { return cp932::fromUtf8(utf8); }
+using cp932::sj;
 
 struct Appliance {
     std::array<int, 4> ip;
