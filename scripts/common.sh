@@ -10,6 +10,7 @@ PACKAGES=(
   iproute2 util-linux
   inetutils-telnetd
   xvfb xauth
+  ccache
 )
 
 as_root() {
@@ -33,6 +34,12 @@ install_missing() {
 # build DIR [cmake options...]
 build() {
   local dir=$1; shift
-  cmake -S "$ROOT" -B "$ROOT/$dir" -G Ninja "$@" >/dev/null
+  # ccache, where present, makes rebuilds of unchanged files (and of other checkouts) cheap.
+  local launcher=()
+  if command -v ccache >/dev/null; then
+    export CCACHE_BASEDIR="$ROOT"
+    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  fi
+  cmake -S "$ROOT" -B "$ROOT/$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null
   cmake --build "$ROOT/$dir"
 }
