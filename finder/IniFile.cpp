@@ -1,8 +1,10 @@
 #include "IniFile.h"
 
-#include <fstream>
-#include <iterator>
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace ini {
@@ -25,15 +27,20 @@ struct Line {
     std::size_t begin, end, next;
 };
 
+// CR LF, LF and a bare CR each end a line, for the reader and the writer alike, so a
+// value the writer puts after a CR-ended line is on a line of its own when read back.
 std::vector<Line> splitLines(std::string_view text) {
     std::vector<Line> lines;
     std::size_t pos = 0;
     while (pos < text.size()) {
-        std::size_t nl = text.find('\n', pos);
-        std::size_t next = nl == std::string_view::npos ? text.size() : nl + 1;
-        std::size_t end = nl == std::string_view::npos ? text.size() : nl;
-        if (end > pos && text[end - 1] == '\r') --end;
-        lines.push_back({pos, end, next});
+        std::size_t br = text.find_first_of("\r\n", pos);
+        if (br == std::string_view::npos) {
+            lines.push_back({pos, text.size(), text.size()});
+            break;
+        }
+        std::size_t next = br + 1;
+        if (text[br] == '\r' && next < text.size() && text[next] == '\n') ++next;
+        lines.push_back({pos, br, next});
         pos = next;
     }
     return lines;
@@ -101,9 +108,12 @@ std::optional<SectionSpan> findSection(std::string_view text, const std::vector<
     return std::nullopt;
 }
 
+// New lines take the file's kind of line break: CR LF where it has one, else LF, else
+// a bare CR.
 std::string lineBreakOf(std::string_view text) {
     if (text.find("\r\n") != std::string_view::npos) return "\r\n";
     if (text.find('\n') != std::string_view::npos) return "\n";
+    if (text.find('\r') != std::string_view::npos) return "\r";
     return "\r\n";
 }
 
@@ -151,7 +161,7 @@ std::string put(std::string_view text, std::string_view section, std::string_vie
     std::string out;
     if (!span) {
         out = std::string(text);
-        if (!out.empty() && out.back() != '\n') out += eol;
+        if (!out.empty() && out.back() != '\n' && out.back() != '\r') out += eol;
         out += "[" + std::string(section) + "]" + eol + entry + eol;
         return out;
     }
@@ -183,44 +193,138 @@ std::string put(std::string_view text, std::string_view section, std::string_vie
 
 namespace {
 
-std::optional<std::string> slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return std::nullopt;
-    return text;
+bool writeAll(const FileOps& ops, int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t n = ops.write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+std::string folderOf(const std::string& path) {
+    auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file a chain of links ends at (which need not exist yet); the path itself when
+// it is no link. A loop or an unreadable link gives the empty text.
+std::string linkTarget(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        std::string to(PATH_MAX, '\0');
+        ssize_t n = ::readlink(path.c_str(), to.data(), to.size());
+        if (n <= 0 || static_cast<std::size_t>(n) >= to.size()) return {};
+        to.resize(static_cast<std::size_t>(n));
+        path = to.front() == '/' ? to : folderOf(path) + "/" + to;
+    }
+    return {};
+}
+
+void syncFolder(const std::string& folder) {
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);  // the rename is on disk too; a failure here loses nothing
+    ::close(fd);
+}
+
+// A file that may be written but whose folder takes no new file: rewritten in place,
+// and on a failed write put back as it was as far as the system lets us.
+bool rewriteInPlace(const FileOps& ops, const std::string& path, const std::string& text,
+                    const std::string& old) {
+    int fd = ops.open(path.c_str(), O_WRONLY | O_CLOEXEC, 0);
+    if (fd < 0) return false;
+    bool ok = writeAll(ops, fd, text) && ::ftruncate(fd, static_cast<off_t>(text.size())) == 0 &&
+              ops.fsync(fd) == 0;
+    if (!ok && ::lseek(fd, 0, SEEK_SET) == 0 && writeAll(ops, fd, old))
+        ::ftruncate(fd, static_cast<off_t>(old.size()));
+    return ::close(fd) == 0 && ok;
+}
+
+bool replaceFile(const FileOps& ops, const std::string& path, const std::string& text,
+                 const struct stat* old, const std::string& oldText) {
+    static unsigned counter = 0;
+    const std::string temp =
+        path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+    const mode_t mode = old ? (old->st_mode & 07777) : 0666;
+    int fd = ops.open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd < 0) {
+        if (old && (errno == EACCES || errno == EPERM || errno == EROFS))
+            return rewriteInPlace(ops, path, text, oldText);
+        return false;
+    }
+    if (old) {
+        // Owner first: a change of owner clears set-id bits that the mode then restores.
+        if (::fchown(fd, old->st_uid, old->st_gid) != 0) { /* not ours to give away */ }
+        ::fchmod(fd, mode);  // the umask may have taken bits off
+    }
+    bool ok = writeAll(ops, fd, text) && ops.fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    syncFolder(folderOf(path));
+    return true;
 }
 
 }  // namespace
+
+const FileOps& FileOps::system() {
+    static const FileOps ops{
+        [](const char* p, int flags, mode_t mode) { return ::open(p, flags, mode); },
+        [](int fd, void* b, std::size_t n) { return ::read(fd, b, n); },
+        [](int fd, const void* b, std::size_t n) { return ::write(fd, b, n); },
+        [](int fd) { return ::fsync(fd); },
+    };
+    return ops;
+}
 
 bool IniFile::exists() const {
     struct stat st {};
     return ::stat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+IniFile::Load IniFile::load(std::string& text) const {
+    text.clear();
+    int fd = ops_.open(path_.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    if (fd < 0) return errno == ENOENT ? Load::Missing : Load::Unreadable;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    char buf[8192];
+    while (ok) {
+        ssize_t n = ops_.read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        text.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    if (!ok) text.clear();
+    return ok ? Load::Read : Load::Unreadable;
+}
+
 std::string IniFile::read(std::string_view section, std::string_view key,
                           std::string_view fallback) const {
-    if (!exists()) return std::string(fallback);
-    auto text = slurp(path_);
-    if (!text) return std::string(fallback);
-    auto value = ini::find(*text, section, key);
+    std::string text;
+    if (load(text) != Load::Read) return std::string(fallback);
+    auto value = ini::find(text, section, key);
     return value ? *value : std::string(fallback);
 }
 
 bool IniFile::write(std::string_view section, std::string_view key,
                     std::string_view value) const {
+    const std::string target = linkTarget(path_);
+    if (target.empty()) return false;
     std::string text;
     struct stat st {};
-    if (::stat(path_.c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode)) return false;
-        auto old = slurp(path_);
-        if (!old) return false;
-        text = std::move(*old);
-    }
-    std::string updated = ini::put(text, section, key, value);
-    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(updated.data(), static_cast<std::streamsize>(updated.size()));
-    out.close();
-    return !out.fail();
+    const bool existed = ::stat(target.c_str(), &st) == 0;
+    if (existed && (!S_ISREG(st.st_mode) || IniFile(target, ops_).load(text) != Load::Read))
+        return false;
+    return replaceFile(ops_, target, ini::put(text, section, key, value), existed ? &st : nullptr,
+                       text);
 }

@@ -3,9 +3,11 @@
 // always kept it: names without regard to case, blanks around keys and values
 // ignored, quoted values unquoted, ";" comments, and writes that touch only the
 // one line they change. Text is CP932 bytes throughout; nothing is converted.
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 namespace ini {
 
@@ -27,20 +29,42 @@ bool sameName(std::string_view a, std::string_view b);
 
 }  // namespace ini
 
+// The system calls behind a file's reads and writes; tests replace one to make it
+// fail the way a full disk or a refused read would.
+struct FileOps {
+    std::function<int(const char* path, int flags, mode_t mode)> open;
+    std::function<ssize_t(int fd, void* buf, std::size_t n)> read;
+    std::function<ssize_t(int fd, const void* buf, std::size_t n)> write;
+    std::function<int(int fd)> fsync;
+    static const FileOps& system();
+};
+
 // One file on disk.
 class IniFile {
 public:
-    explicit IniFile(std::string path) : path_(std::move(path)) {}
+    explicit IniFile(std::string path, FileOps ops = FileOps::system())
+        : path_(std::move(path)), ops_(std::move(ops)) {}
     const std::string& path() const { return path_; }
 
     bool exists() const;
-    // Missing file, section or key give the default.
+
+    enum class Load { Missing, Read, Unreadable };
+    // The whole text into `text`. A path that is there but is no file, or whose
+    // reading fails, is Unreadable.
+    Load load(std::string& text) const;
+
+    // Missing or unreadable file, section or key give the default.
     std::string read(std::string_view section, std::string_view key,
                      std::string_view fallback) const;
-    // False when the file cannot be read back or written; the file is then unchanged
-    // or, if the write itself failed half way, as far as the system wrote it.
+
+    // The new text goes to a temporary file in the same folder, is flushed to disk and
+    // renamed over the old one, so a failed write leaves the old file whole. A link is
+    // written through to its target and stays a link; the file keeps its mode and,
+    // where the process may set it, its owner. False when the old text cannot be read
+    // (it would be lost) or the write fails.
     bool write(std::string_view section, std::string_view key, std::string_view value) const;
 
 private:
     std::string path_;
+    FileOps ops_;
 };

@@ -79,7 +79,10 @@ std::string withExtension(const std::string& path, std::string_view ext) {
     return path.substr(0, dot) + std::string(ext);
 }
 
-SettingsPaths settingsPaths(const std::string& executable, const PathProbe& probe) {
+namespace {
+
+// The settings file: beside the executable, or in the user's configuration folder.
+SettingsPaths settingsPlace(const std::string& executable, const PathProbe& probe) {
     SettingsPaths beside{withExtension(executable, ".Ini"), withExtension(executable, ".dat")};
     if (probe.fileExists(beside.settingsFile) || probe.folderWritable(folderOf(executable)))
         return beside;
@@ -93,17 +96,40 @@ SettingsPaths settingsPaths(const std::string& executable, const PathProbe& prob
     return {withExtension(stem, ".Ini"), withExtension(stem, ".dat")};
 }
 
-FinderSettings readSettings(const std::string& settingsFile) {
+}  // namespace
+
+SettingsPaths settingsPaths(const std::string& executable, const PathProbe& probe) {
+    SettingsPaths p = settingsPlace(executable, probe);
+    // Reading needs no write access, so a model-name file installed with the program is
+    // used wherever the settings go; a site-wide one serves when neither folder has one.
+    const std::string beside = withExtension(executable, ".dat");
+    const std::string site =
+        probe.siteFolder.empty() ? "" : probe.siteFolder + "/" + withExtension(nameOf(executable), ".dat");
+    if (probe.fileExists(beside))
+        p.modelNameFile = beside;
+    else if (!probe.fileExists(p.modelNameFile) && !site.empty() && probe.fileExists(site))
+        p.modelNameFile = site;
+    return p;
+}
+
+FinderSettings readSettings(const std::string& settingsFile, std::string* error,
+                            const FileOps& ops) {
     const FinderSettings d = FinderSettings::defaults();
-    IniFile f(settingsFile);
+    std::string text;
+    if (IniFile(settingsFile, ops).load(text) == IniFile::Load::Unreadable && error)
+        *error = cp932::fromUtf8("ファイル " + settingsFile + " は開けません");
+    auto get = [&](const char* section, const char* key, const std::string& fallback) {
+        auto value = ini::find(text, section, key);
+        return value ? *value : fallback;
+    };
     FinderSettings s;
-    s.WebPort = f.read("http", "port", d.WebPort);
-    s.UtilityName = f.read("utility", "name", d.UtilityName);
-    s.UtilityPort = f.read("utility", "port", d.UtilityPort);
-    s.UtilityFile = f.read("utility", "file", d.UtilityFile);
-    s.UtilityCheck = f.read("utility", "check", d.UtilityCheck);
-    s.SortKey = f.read("system", "sort", d.SortKey);
-    s.TestMode = f.read("system", "testmode", d.TestMode);
+    s.WebPort = get("http", "port", d.WebPort);
+    s.UtilityName = get("utility", "name", d.UtilityName);
+    s.UtilityPort = get("utility", "port", d.UtilityPort);
+    s.UtilityFile = get("utility", "file", d.UtilityFile);
+    s.UtilityCheck = get("utility", "check", d.UtilityCheck);
+    s.SortKey = get("system", "sort", d.SortKey);
+    s.TestMode = get("system", "testmode", d.TestMode);
     return s;
 }
 
@@ -120,11 +146,11 @@ std::vector<IniEntry> saveEntries(const UtilityFields& panel, const std::string&
 }
 
 void saveSettings(const std::string& settingsFile, const std::vector<IniEntry>& entries,
-                  IniWriter writer) {
+                  IniWriter writer, const FileOps& ops) {
     if (!writer) {
         // The configuration folder may not exist yet; a failure shows at the first key.
         makeFolders(folderOf(settingsFile));
-        IniFile f(settingsFile);
+        IniFile f(settingsFile, ops);
         writer = [f](const std::string& s, const std::string& k, const std::string& v) {
             return f.write(s, k, v);
         };

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "IniFile.h"
+
 // All held as texts exactly as read; only the panel shows the ports filtered.
 struct FinderSettings {
     std::string WebPort = "80";
@@ -35,6 +37,7 @@ struct PathProbe {
     std::function<bool(const std::string&)> folderWritable;
     std::string xdgConfigHome;  // $XDG_CONFIG_HOME, may be empty
     std::string home;           // $HOME
+    std::string siteFolder = "/etc/qlxsearch";  // the site-wide model-name file's folder
     static PathProbe system();
 };
 
@@ -43,10 +46,15 @@ std::string withExtension(const std::string& path, std::string_view ext);
 
 // Beside the executable, unless no settings file is there and the folder cannot take
 // one (an installed program): then the user's configuration folder, "qlxsearch/".
+// The model-name file is read beside the executable when it is there, else from the
+// settings folder, else from the site folder (/etc/qlxsearch/qlxsearch.dat).
 SettingsPaths settingsPaths(const std::string& executable, const PathProbe& probe);
 
-// Every key with its default where the file, the section or the key is missing.
-FinderSettings readSettings(const std::string& settingsFile);
+// Every key with its default where the file, the section or the key is missing. A
+// settings path that is there but cannot be read (a folder, a refused read) also gives
+// the defaults, and sets *error to "ファイル <path> は開けません".
+FinderSettings readSettings(const std::string& settingsFile, std::string* error = nullptr,
+                            const FileOps& ops = FileOps::system());
 
 // The save failed; what() is the CP932 message the user is shown.
 class SettingsError : public std::runtime_error {
@@ -75,7 +83,7 @@ using IniWriter =
 // "<path> に書き込めません". Without a writer the settings file itself is written,
 // its folder made first when it is missing.
 void saveSettings(const std::string& settingsFile, const std::vector<IniEntry>& entries,
-                  IniWriter writer = {});
+                  IniWriter writer = {}, const FileOps& ops = FileOps::system());
 
 // The model-name file's lines (CR LF, LF or CR). A missing file gives none; a file
 // that is there but cannot be read throws "ファイル <path> は開けません".
