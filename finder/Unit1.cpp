@@ -13,6 +13,8 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QtMath>
+#include <QStyle>
 #include <QTableView>
 #include <QTimer>
 #include <chrono>
@@ -36,8 +38,10 @@ struct Texts {
     std::string info = sj("情報");
     std::string warning = sj("警告");
     std::string firstRunHint = sj("セキュリティソフト等で通信許可を求められた場合、許可してください。");
+    // The second sentence names what blocks the replies on Linux: the host firewall.
     std::string notFound = sj("対象機器が見つかりませんでした。") + "\r\r" +
-                           sj("Windows ファイヤウォール等のセキュリティソフトを一時的に無効にする必要があります。");
+                           sj("ファイアウォール（ufw、firewalld 等）で UDP ポート 9010 への応答の受信を許可する必要があります。");
+    std::string badPath = sj("選択したファイルのパスには、シフトJIS（コードページ 932）で表せない文字が含まれているため、設定できません。");
     std::string foundBefore = sj("ネットワーク上から対象機器を ");
     std::string foundAfter = sj("台 確認できました。");
     std::string countBox = sj("発見数:");
@@ -50,7 +54,37 @@ const Texts& texts() {
     return t;
 }
 
+// The table's first widths; a column is made wider where the font needs it.
 constexpr int kColumnWidths[DeviceGrid::kColumns] = {22, 79, 87, 97, 78, 68};
+constexpr int kTableWidth = 440;
+constexpr int kCellPadding = 1;  // the style sheet's item padding, each side
+
+// The widest text each column can hold besides its header: row numbers, the
+// zero-padded IP octets, the MAC groups and the running time. `9` stands for the
+// font's widest digit and `F` for its widest hexadecimal digit.
+const char* const kWidestContent[DeviceGrid::kColumns] = {
+    " 99", "", "999.999.999.999", "FF:FF:FF:FF:FF:FF", "", "99999:99:99"};
+
+// A control that still shows the text it was given keeps that text's bytes, so a
+// value nobody edited is written back as it was read, even where code page 932 has
+// two codes for one character or the bytes are not valid code page 932.
+std::string kept(const QString& shown, const std::string& bytes) {
+    return shown == toQ(bytes) ? bytes : fromQ(shown);
+}
+
+// The widest the text can be in the font with each `9` (or `F`) any digit (or
+// hexadecimal digit), the same one throughout.
+int widestAdvance(const QFontMetricsF& fm, const QString& pattern) {
+    qreal best = 0;
+    for (QChar c : QStringLiteral("0123456789ABCDEF")) {
+        if (c > '9' && !pattern.contains('F'))
+            break;
+        QString text = pattern;
+        text.replace('9', c).replace('F', c);
+        best = std::max(best, fm.horizontalAdvance(text));
+    }
+    return qCeil(best);
+}
 
 }  // namespace
 
@@ -87,8 +121,10 @@ StartSettings startSettingsOf(const FinderSettings& f) {
 
 StartSettings StartSettings::defaults() { return startSettingsOf(FinderSettings::defaults()); }
 
-StartSettings StartSettings::fromFiles(const SettingsPaths& paths) {
-    StartSettings s = startSettingsOf(readSettings(paths.settingsFile));
+StartSettings StartSettings::fromFiles(const SettingsPaths& paths, const FileOps& files) {
+    std::string settingsError;
+    StartSettings s = startSettingsOf(readSettings(paths.settingsFile, &settingsError, files));
+    s.settingsError = settingsError;
     s.settingsFile = paths.settingsFile;
     s.settingsFileExists = IniFile(paths.settingsFile).exists();
     try {
@@ -127,7 +163,11 @@ TqsearchForm::TqsearchForm(FormServices services, StartSettings settings, QWidge
     FormCreate(settings);
 }
 
-TqsearchForm::~TqsearchForm() { FormDestroy(); }
+TqsearchForm::~TqsearchForm() {
+    FormDestroy();
+    // The grid goes before the child widgets; the view must not read it while they go.
+    StringGrid1->setModel(nullptr);
+}
 
 void TqsearchForm::buildControls() {
     setWindowTitle("QLX search Ver 1.7");
@@ -139,7 +179,8 @@ void TqsearchForm::buildControls() {
 
     Panel7 = panel(Panel3, "機器一覧", {0, 0, 440, 25}, QFrame::Raised);
     Panel5 = panel(Panel7, "", {296, 4, 89, 17}, QFrame::Sunken);
-    Panel5->setAccessibleName(toQ(sj("発見数")));
+    // No accessible name: the label's text ("発見数:3") is what a screen reader reads.
+    Panel5->setAccessibleDescription(toQ(sj("発見数")));
     BitBtn4 = button(Panel7, "設定", {392, 2, 41, 20});
 
     StringGrid1 = new QTableView(Panel3);
@@ -161,8 +202,6 @@ void TqsearchForm::buildControls() {
     StringGrid1->horizontalHeader()->setFixedHeight(16);
     StringGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     StringGrid1->horizontalHeader()->setHighlightSections(false);
-    for (int c = 0; c < DeviceGrid::kColumns; ++c)
-        StringGrid1->setColumnWidth(c, kColumnWidths[c]);
 
     BitBtn1 = button(Panel3, "WEB接続", {6, 222, 100, 28});
     BitBtn1->setIcon(glyphIcon(Glyph::Web));
@@ -173,6 +212,7 @@ void TqsearchForm::buildControls() {
     ComboBox1 = new QComboBox(Panel3);
     ComboBox1->setGeometry(240, 226, 89, 20);
     ComboBox1->setEditable(true);
+    ComboBox1->setInsertPolicy(QComboBox::NoInsert);  // typed text is a key, not a fourth item
     for (const char* item : {"稼働時間", "IPアドレス", "機器名称"})
         ComboBox1->addItem(toQ(sj(item)));
     ComboBox1->setAccessibleName(toQ(sj("並べ替え")));
@@ -222,7 +262,50 @@ void TqsearchForm::buildControls() {
             reportingErrors([this] { StringGrid1Click(); });
     });
     StringGrid1->viewport()->installEventFilter(this);
+    connect(StringGrid1->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { keepCurrentHighlighted(); });
+    connect(StringGrid1->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this] { keepCurrentHighlighted(); });
+    // A double-click anywhere on the table opens the selected row: a cell, the header
+    // or the strip below the rows (the viewport's filter takes that one).
     connect(StringGrid1, &QTableView::doubleClicked, this, [this] { reportingErrors([this] { BitBtn1Click(); }); });
+    connect(StringGrid1->horizontalHeader(), &QHeaderView::sectionDoubleClicked, this,
+            [this] { reportingErrors([this] { BitBtn1Click(); }); });
+    sizeColumns();
+}
+
+// Each column at least as wide as its header and its widest content in the font the
+// table is drawn with; the window and the controls right of the table's first width
+// move over by what the table grew.
+void TqsearchForm::sizeColumns() {
+    const QFontMetricsF cell(StringGrid1->font());
+    const QFontMetricsF head(StringGrid1->horizontalHeader()->font());
+    const int cellMargin =
+        2 * (StringGrid1->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, StringGrid1) + 1 +
+             kCellPadding) + 1;  // + the grid line
+    const int headMargin =
+        2 * StringGrid1->horizontalHeader()->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr,
+                                                                  StringGrid1->horizontalHeader()) + 1;
+    int sum = 0;
+    for (int c = 0; c < DeviceGrid::kColumns; ++c) {
+        const int need =
+            std::max({kColumnWidths[c], widestAdvance(cell, QString::fromLatin1(kWidestContent[c])) + cellMargin,
+                      widestAdvance(head, toQ(texts().headers[c])) + headMargin});
+        StringGrid1->setColumnWidth(c, need);
+        sum += need;
+    }
+    const int tableWidth =
+        std::max(kTableWidth, sum + StringGrid1->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr,
+                                                                      StringGrid1) +
+                                  2 * StringGrid1->frameWidth());
+    const int extra = tableWidth - kTableWidth;
+    for (QWidget* w : {static_cast<QWidget*>(Panel3), static_cast<QWidget*>(Panel7),
+                       static_cast<QWidget*>(StringGrid1), static_cast<QWidget*>(Panel4),
+                       static_cast<QWidget*>(Panel6)})
+        w->resize(w->width() + extra, w->height());
+    for (QWidget* w : {static_cast<QWidget*>(Panel5), static_cast<QWidget*>(BitBtn4),
+                       static_cast<QWidget*>(ComboBox1), static_cast<QWidget*>(BitBtn2)})
+        w->move(w->x() + extra, w->y());
 }
 
 void TqsearchForm::FormCreate(const StartSettings& settings) {
@@ -241,6 +324,11 @@ void TqsearchForm::FormCreate(const StartSettings& settings) {
     Panel4->raise();
     Panel6->raise();
     ApplySettings(settings);
+    if (!settings.settingsError.empty()) {
+        // Defaults run this session; the file itself is left alone (the saves fail).
+        services_.showError(settings.settingsError);
+        FirstRun = false;
+    }
     if (!settings.openError.empty()) {
         // The start-up steps end at an unreadable model-name file, before FirstRun is set:
         // no first-run hint follows.
@@ -248,7 +336,7 @@ void TqsearchForm::FormCreate(const StartSettings& settings) {
         FirstRun = false;
         return;
     }
-    FirstRun = !settings.settingsFileExists;
+    FirstRun = !settings.settingsFileExists && settings.settingsError.empty();
 }
 
 void TqsearchForm::ApplySettings(const StartSettings& settings) {
@@ -260,6 +348,7 @@ void TqsearchForm::ApplySettings(const StartSettings& settings) {
     Settings.UtilityCheck = settings.utilityCheck;
     Settings.TestMode = settings.testMode;
     ComboBox1->setEditText(toQ(settings.sortKey));
+    sortKey_ = settings.sortKey;
     Decode.testMode = settings.testMode;
 
     Edit4->setText(toQ(Settings.UtilityName));
@@ -421,9 +510,11 @@ void TqsearchForm::gridChanged() { model_->refresh(); }
 void TqsearchForm::IniSave() {
     if (SettingsFile.empty())
         return;
-    const UtilityFields panel{fromQ(Edit4->text()), fromQ(Edit2->text()), fromQ(Edit3->text()),
-                              CheckBox1->isChecked()};
-    saveSettings(SettingsFile, saveEntries(panel, Settings.WebPort, fromQ(ComboBox1->currentText())));
+    const UtilityFields panel{kept(Edit4->text(), Settings.UtilityName), fromQ(Edit2->text()),
+                              kept(Edit3->text(), Settings.UtilityFile), CheckBox1->isChecked()};
+    saveSettings(SettingsFile,
+                 saveEntries(panel, Settings.WebPort, kept(ComboBox1->currentText(), sortKey_)), {},
+                 services_.files);
 }
 
 void TqsearchForm::ListSort(int column) {
@@ -478,10 +569,10 @@ void TqsearchForm::closePanel() {
 }
 
 void TqsearchForm::BitBtn5Click() {
-    Settings.UtilityName = fromQ(Edit4->text());
+    Settings.UtilityName = kept(Edit4->text(), Settings.UtilityName);
     BitBtn3->setText(Edit4->text());
     Settings.UtilityPort = DigitsOnly(fromQ(Edit2->text()));
-    Settings.UtilityFile = fromQ(Edit3->text());
+    Settings.UtilityFile = kept(Edit3->text(), Settings.UtilityFile);
     Settings.UtilityCheck = CheckBox1->isChecked() ? "1" : "0";
     Settings.WebPort = DigitsOnly(fromQ(Edit1->text()));
     closePanel();
@@ -500,13 +591,44 @@ void TqsearchForm::BitBtn6Click() {
 void TqsearchForm::BitBtn7Click() {
     const QString file = services_.openFileDialog ? services_.openFileDialog()
                                                   : QFileDialog::getOpenFileName(this);
-    if (!file.isEmpty())
-        Edit3->setText(file);
+    if (file.isEmpty())
+        return;
+    // A path stored with "?" in it would name no file; the old value is kept instead.
+    if (toQ(fromQ(file)) != file) {
+        dialogs().warning(texts().warning, texts().badPath);
+        return;
+    }
+    Edit3->setText(file);
+}
+
+// The current row is the one the buttons act on, so it is always highlighted: a click
+// on the strip below the rows or a Ctrl+click that would take the highlight off it
+// puts it back.
+void TqsearchForm::keepCurrentHighlighted() {
+    const QModelIndex current = StringGrid1->currentIndex();
+    QItemSelectionModel* selection = StringGrid1->selectionModel();
+    if (fixingHighlight_ || !current.isValid() || selection->isRowSelected(current.row(), {}))
+        return;
+    fixingHighlight_ = true;
+    selection->select(current, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    fixingHighlight_ = false;
 }
 
 bool TqsearchForm::eventFilter(QObject* watched, QEvent* event) {
     if (watched != StringGrid1->viewport() || extendingHighlight_)
         return QWidget::eventFilter(watched, event);
+    return tableMouse(watched, event);
+}
+
+bool TqsearchForm::tableMouse(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonDblClick) {
+        // The view reports double-clicks on cells only; the strip below the rows is
+        // part of the table too.
+        const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
+        if (!StringGrid1->indexAt(at).isValid())
+            reportingErrors([this] { BitBtn1Click(); });
+        return false;
+    }
     bool extends = false;
     if (event->type() == QEvent::MouseButtonPress)
         extends = static_cast<QMouseEvent*>(event)->modifiers() & Qt::ShiftModifier;
@@ -521,5 +643,6 @@ bool TqsearchForm::eventFilter(QObject* watched, QEvent* event) {
     if (current.isValid())
         StringGrid1->selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
     extendingHighlight_ = false;
+    keepCurrentHighlighted();
     return true;
 }

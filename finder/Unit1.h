@@ -39,6 +39,7 @@ struct FormServices {
     std::function<QString()> openFileDialog;   // Browse; "" when cancelled. null: Qt's dialog
     // Where an error outside any event handler goes (the save at exit). null: the error box.
     std::function<void(const std::string& message)> showError;
+    FileOps files = FileOps::system();         // the settings file's reads and writes
 };
 
 // Values the settings file gives the window at creation (CP932 texts).
@@ -51,11 +52,12 @@ struct StartSettings {
     bool settingsFileExists = false;      // false: the first search shows the hint
     std::string settingsFile;             // where the window saves; empty: nowhere
     std::string openError;                // the model-name file could not be read
+    std::string settingsError;            // the settings file is there but cannot be read
     // The values used while no settings file has been written.
     static StartSettings defaults();
     // Both files read as the finder starts; a model-name file that cannot be read
     // leaves openError set and no lines.
-    static StartSettings fromFiles(const SettingsPaths& paths);
+    static StartSettings fromFiles(const SettingsPaths& paths, const FileOps& files = FileOps::system());
 };
 
 class TqsearchForm : public QWidget {
@@ -148,6 +150,7 @@ protected:
     // A shift-click or a drag on the table only extends the highlight; the current row
     // stays the one last pressed without shift or reached with the keyboard.
     bool eventFilter(QObject* watched, QEvent* event) override;
+    bool tableMouse(QObject* watched, QEvent* event);
 
 private:
     void buildControls();
@@ -155,10 +158,14 @@ private:
     void restoreIdle();
     std::string selectedIp() const;
     void closePanel();
+    void keepCurrentHighlighted();
+    void sizeColumns();
 
     FormServices services_;
     DeviceGrid grid_;
     DeviceTableModel* model_;
     TextCompare collate_;
     bool extendingHighlight_ = false;
+    bool fixingHighlight_ = false;
+    std::string sortKey_;  // the sort text as read, kept while ComboBox1 shows it unedited
 };
