@@ -197,6 +197,9 @@ void TqsearchForm::buildControls() {
     StringGrid1->setWordWrap(false);
     StringGrid1->setStyleSheet("QTableView::item { padding: 0px 1px; }");
     StringGrid1->verticalHeader()->hide();
+    // 16 pixels a row: Qt's own minimum for the font would make it taller and leave no
+    // strip below ten rows.
+    StringGrid1->verticalHeader()->setMinimumSectionSize(16);
     StringGrid1->verticalHeader()->setDefaultSectionSize(16);
     StringGrid1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     StringGrid1->horizontalHeader()->setFixedHeight(16);

@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "IniFile.h"
 #include "Settings.h"
@@ -177,4 +179,136 @@ TEST(SaveSettings, WritesSixKeysInOrderAndNeverTestmode) {
     EXPECT_EQ(got, (std::vector<std::string>{"utility/name=n", "utility/port=80", "utility/file=f",
                                              "utility/check=0", "http/port=8 0",
                                              "system/sort=sort"}));
+}
+
+// Whatever ends the file's lines, a key that is written reads back, next to the keys
+// that were there.
+TEST(IniPut, WrittenValueReadsBackWhateverEndsTheLines) {
+    struct Case {
+        const char* name;
+        std::string before, after;  // after: "" when only the read-back is checked
+    } cases[] = {
+        {"bare CRs after the header", "[utility]\r\r", "[utility]\rfile=v\r\r"},
+        {"bare CRs throughout", "[a]\rx=1\r[utility]\rname=n\r\r[b]\ry=2\r",
+         "[a]\rx=1\r[utility]\rname=n\rfile=v\r\r[b]\ry=2\r"},
+        {"CR LF file with a stray CR", "[utility]\r\nname=n\r\r\n", ""},
+        {"LF", "[utility]\nname=n\n", "[utility]\nname=n\nfile=v\n"},
+        {"no line end at all", "[utility]", "[utility]\r\nfile=v\r\n"},
+        {"key already there, CR ended", "[utility]\rfile=old\rname=n\r", "[utility]\rfile=v\rname=n\r"},
+        {"section missing, CR ended", "[a]\rx=1\r", "[a]\rx=1\r[utility]\rfile=v\r"},
+    };
+    for (const auto& c : cases) {
+        const std::string out = ini::put(c.before, "utility", "file", "v");
+        if (!c.after.empty())
+            EXPECT_EQ(out, c.after) << c.name;
+        EXPECT_EQ(ini::find(out, "utility", "file"), "v") << c.name;
+        for (auto [section, key] : {std::pair{"utility", "name"}, {"a", "x"}, {"b", "y"}})
+            EXPECT_EQ(ini::find(out, section, key), ini::find(c.before, section, key)) << c.name;
+    }
+}
+
+namespace {
+
+// The system's calls, with the writes failing after `allow` bytes (a full disk) or the
+// flush or the reads failing.
+struct FailingOps {
+    std::size_t allow = std::string::npos;
+    bool failSync = false, failRead = false;
+    FileOps ops() {
+        FileOps o = FileOps::system();
+        o.write = [this](int fd, const void* b, std::size_t n) -> ssize_t {
+            if (allow == 0) return errno = ENOSPC, -1;
+            n = std::min(n, allow);
+            if (allow != std::string::npos) allow -= n;
+            return ::write(fd, b, n);
+        };
+        o.fsync = [this](int fd) { return failSync ? (errno = EIO, -1) : ::fsync(fd); };
+        o.read = [this](int fd, void* b, std::size_t n) -> ssize_t {
+            return failRead ? (errno = EACCES, -1) : ::read(fd, b, n);
+        };
+        return o;
+    }
+};
+
+}  // namespace
+
+// A write that cannot finish leaves the old file whole (comments, testmode and the
+// other sections included), leaves no temporary file behind and is reported.
+TEST_F(TempDir, FailedWriteLeavesTheOldFileWhole) {
+    const fs::path file = dir / "qlxsearch.Ini";
+    const std::string before = bytesOf(golden("settings_before.ini"));
+    struct Case {
+        const char* name;
+        FailingOps fault;
+    } cases[] = {
+        {"nothing written", {0}},
+        {"short write", {10}},
+        {"flush fails", {std::string::npos, true}},
+    };
+    for (auto& c : cases) {
+        writeBytes(file, before);
+        IniFile ini(file.string(), c.fault.ops());
+        EXPECT_FALSE(ini.write("utility", "name", "x")) << c.name;
+        EXPECT_EQ(bytesOf(file), before) << c.name;
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1) << c.name;
+        try {
+            saveSettings(file.string(), saveEntries({}, "80", "x"), {}, c.fault.ops());
+            ADD_FAILURE() << c.name << ": no error";
+        } catch (const SettingsError& e) {
+            EXPECT_EQ(e.what(), cp932::fromUtf8(file.string() + " に書き込めません")) << c.name;
+        }
+        EXPECT_EQ(bytesOf(file), before) << c.name;
+    }
+}
+
+// A settings path that is a link stays a link and its target takes the new text; the
+// target keeps its mode and owner.
+TEST_F(TempDir, WriteGoesThroughALinkAndKeepsModeAndOwner) {
+    fs::create_directory(dir / "real");
+    const fs::path target = dir / "real" / "settings.ini", link = dir / "qlxsearch.Ini";
+    writeBytes(target, "; mine\r\n[system]\r\ntestmode=1\r\n");
+    fs::permissions(target, fs::perms(0640));
+    ASSERT_EQ(::chown(target.c_str(), 12345, 23456), 0);  // tests run as root
+    fs::create_symlink("real/settings.ini", link);          // relative, as people make them
+
+    ASSERT_TRUE(IniFile(link.string()).write("http", "port", "8080"));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(bytesOf(target), "; mine\r\n[system]\r\ntestmode=1\r\n[http]\r\nport=8080\r\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_uid, 12345u);
+    EXPECT_EQ(st.st_gid, 23456u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "real"), fs::directory_iterator()), 1);
+}
+
+// A settings file that is there but cannot be read gives the defaults and a message,
+// and no write may replace it: its text would be lost.
+TEST_F(TempDir, UnreadableOrFolderReadsDefaultsWithAMessageAndIsNotOverwritten) {
+    const fs::path file = dir / "qlxsearch.Ini";
+    const std::string before = "[http]\r\nport=8080\r\n";
+    FailingOps refused;
+    refused.failRead = true;
+    struct Case {
+        const char* name;
+        bool folder;
+    } cases[] = {{"refused read", false}, {"folder", true}};
+    for (const auto& c : cases) {
+        fs::remove_all(file);
+        if (c.folder)
+            fs::create_directory(file);
+        else
+            writeBytes(file, before);
+        const FileOps ops = c.folder ? FileOps::system() : refused.ops();
+        std::string error;
+        FinderSettings s = readSettings(file.string(), &error, ops);
+        EXPECT_EQ(s.WebPort, "80") << c.name;
+        EXPECT_EQ(error, cp932::fromUtf8("ファイル " + file.string() + " は開けません")) << c.name;
+        EXPECT_FALSE(IniFile(file.string(), ops).write("http", "port", "1")) << c.name;
+        if (!c.folder)
+            EXPECT_EQ(bytesOf(file), before);
+    }
+    std::string error;
+    readSettings((dir / "missing.Ini").string(), &error);
+    EXPECT_EQ(error, "") << "a missing file is no error";
 }

@@ -364,3 +364,63 @@ TEST_F(Launching, UtilityButtonStartsTheRealProgramWithTheAddressAndPort) {
               "10.1.2.3\n2323\n");
     ::unsetenv("QLX_PROBE_OUT");
 }
+
+// The row the buttons act on is the highlighted one, whatever the mouse did: a click on
+// the strip below the rows or a Ctrl+click leaves it highlighted.
+TEST_F(Launching, HighlightCurrentRowAndButtonsAgree) {
+    auto form = open(withUtility());
+    fill(*form, {"192.168.001.010", "192.168.001.020"}, 1);
+    form->show();
+    QWidget* vp = form->StringGrid1->viewport();
+    auto* sel = form->StringGrid1->selectionModel();
+    const QPoint strip(vp->width() / 2, form->StringGrid1->visualRect(form->gridModel()->index(9, 0)).bottom() + 4);
+    ASSERT_LT(strip.y(), vp->height()) << "the table shows a blank strip below its rows";
+    ASSERT_FALSE(form->StringGrid1->indexAt(strip).isValid());
+
+    struct Step {
+        const char* name;
+        QPoint at;
+        Qt::KeyboardModifiers mods;
+        int wantRow;
+    } steps[] = {
+        {"click row 1", cellCentre(*form, 1), {}, 1},
+        {"click on the blank strip", strip, {}, 1},
+        {"Ctrl+click the current row", cellCentre(*form, 1), Qt::ControlModifier, 1},
+        {"Ctrl+click row 2", cellCentre(*form, 2), Qt::ControlModifier, 2},
+        {"Ctrl+click row 2 again", cellCentre(*form, 2), Qt::ControlModifier, 2},
+        {"Ctrl+click an empty row", cellCentre(*form, 5), Qt::ControlModifier, 5},
+        {"click row 2", cellCentre(*form, 2), {}, 2},
+        {"Ctrl+click on the blank strip", strip, Qt::ControlModifier, 2},
+    };
+    for (const auto& st : steps) {
+        QTest::mouseClick(vp, Qt::LeftButton, st.mods, st.at);
+        EXPECT_EQ(form->selectedRow(), st.wantRow) << st.name;
+        EXPECT_TRUE(sel->isRowSelected(form->selectedRow() - 1, {})) << st.name << ": current row highlighted";
+        const bool filled = st.wantRow <= 2;
+        EXPECT_EQ(form->BitBtn1->isEnabled(), filled) << st.name;
+        EXPECT_EQ(form->BitBtn3->isEnabled(), filled) << st.name;
+    }
+    launcher->started.clear();
+    form->BitBtn1->click();
+    ASSERT_EQ(launcher->started.size(), 1u);
+    EXPECT_EQ(launcher->started[0].text, "http://192.168.1.20:80");
+}
+
+// A double-click on the header or on the strip below the rows opens the selected row's
+// page, as one on a cell does.
+TEST_F(Launching, DoubleClickOnTheHeaderOrTheBlankStripOpensTheSelectedRow) {
+    auto form = open(withUtility());
+    fill(*form, {"192.168.001.010", "192.168.001.020"}, 2);
+    form->show();
+    QHeaderView* header = form->StringGrid1->horizontalHeader();
+    QWidget* vp = form->StringGrid1->viewport();
+    const QPoint strip(vp->width() / 2, vp->height() - 3);
+    ASSERT_FALSE(form->StringGrid1->indexAt(strip).isValid());
+    QTest::mouseDClick(header->viewport(), Qt::LeftButton, {},
+                       QPoint(header->sectionViewportPosition(2) + 10, header->height() / 2));
+    QTest::mouseDClick(vp, Qt::LeftButton, {}, strip);
+    ASSERT_EQ(launcher->started.size(), 2u);
+    for (const auto& s : launcher->started)
+        EXPECT_EQ(s.text, "http://192.168.1.20:80");
+    EXPECT_EQ(form->selectedRow(), 2);
+}

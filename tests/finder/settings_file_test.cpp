@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
 #include <map>
 
 #include "Discovery.h"
@@ -103,4 +104,34 @@ TEST(ModelLines, GoldenFileFeedsTheDecoder) {
     rules.testMode = "1";
     EXPECT_EQ(namePrefix(20, rules), "020-");
     EXPECT_EQ(namePrefix(21, rules), "021-");
+}
+
+// The model-name file needs no write access: one installed beside the program is read
+// even when the settings go to the configuration folder; else the settings folder's,
+// else the site-wide one.
+TEST(SettingsPaths, ModelNameFileBesideTheProgramElseSettingsFolderElseSite) {
+    const std::string beside = "/opt/q/qlxsearch.dat", config = "/home/u/.config/qlxsearch/qlxsearch.dat",
+                      site = "/etc/qlxsearch/qlxsearch.dat";
+    struct Case {
+        const char* name;
+        bool folderWritable;
+        std::vector<std::string> present;
+        std::string want;
+    } cases[] = {
+        {"installed, read-only file beside", false, {beside, config, site}, beside},
+        {"installed, in the settings folder", false, {config, site}, config},
+        {"installed, site-wide only", false, {site}, site},
+        {"installed, none anywhere", false, {}, config},
+        {"beside, site-wide only", true, {site}, site},
+        {"beside, both", true, {beside, site}, beside},
+    };
+    for (const auto& c : cases) {
+        PathProbe probe;
+        probe.fileExists = [&](const std::string& p) {
+            return std::find(c.present.begin(), c.present.end(), p) != c.present.end();
+        };
+        probe.folderWritable = [&](const std::string&) { return c.folderWritable; };
+        probe.home = "/home/u";
+        EXPECT_EQ(settingsPaths("/opt/q/qlxsearch", probe).modelNameFile, c.want) << c.name;
+    }
 }

@@ -41,12 +41,13 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    std::unique_ptr<TqsearchForm> open() {
+    std::unique_ptr<TqsearchForm> open(const FileOps& files = FileOps::system()) {
         FormServices s;
-        s.dialogs = std::make_shared<RecordingDialogs>();
+        s.dialogs = dialogs;
         s.addresses = std::make_shared<FixedAddressSource>("127.0.0.1");
         s.showError = [this](const std::string& m) { errors.push_back(m); };
-        return std::make_unique<TqsearchForm>(s, StartSettings::fromFiles(paths));
+        s.files = files;
+        return std::make_unique<TqsearchForm>(s, StartSettings::fromFiles(paths, files));
     }
 
     fs::path ini() const { return paths.settingsFile; }
@@ -54,6 +55,7 @@ protected:
     fs::path dir;
     SettingsPaths paths;
     std::vector<std::string> errors;
+    std::shared_ptr<RecordingDialogs> dialogs = std::make_shared<RecordingDialogs>();
 };
 
 }  // namespace
@@ -109,7 +111,8 @@ TEST_F(Panel, ControlsSitWhereTheyAlwaysHave) {
     EXPECT_EQ(fromQ(form->Label3->text()), sj("名称"));
     EXPECT_EQ(form->Label3->pos(), QPoint(16, 20));
     EXPECT_EQ(form->Label2->pos(), QPoint(16, 44));
-    EXPECT_EQ(form->Panel6->geometry(), QRect(1, 25, 437, 256));
+    // As wide as the window, which the table may have widened.
+    EXPECT_EQ(form->Panel6->geometry(), QRect(1, 25, form->width() - 3, 256));
     EXPECT_FALSE(form->BitBtn7->accessibleName().isEmpty());  // a picture, no text
     EXPECT_FALSE(form->Panel6->accessibleName().isEmpty());
 }
@@ -243,8 +246,10 @@ TEST_F(Panel, UnwritableFileOnApplyShowsTheMessageAndSkipsTheButtonRule) {
     EXPECT_FALSE(form->BitBtn1->isEnabled());         // until the next selection
 
     form.reset();  // the exit save fails too, is reported, and the window still goes
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0], boxes[0]);
+    // The start already said that the folder is no readable settings file.
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0], cp932::fromUtf8("ファイル " + ini().string() + " は開けません"));
+    EXPECT_EQ(errors[1], boxes[0]);
     app->setErrorSink(&GuardedApplication::showErrorBox);
 }
 
@@ -265,4 +270,103 @@ TEST_F(Panel, ModelNameFileFeedsTheDecoderAndAnOpenErrorIsShown) {
     EXPECT_EQ(errors[0], s.openError);
     EXPECT_FALSE(failed.FirstRun);  // ...yet no first-run hint, as creation stopped short
     EXPECT_TRUE(failed.Decode.modelLines.empty());
+}
+
+// Values nobody edited go back as the bytes they were read as: the NEC-selected kanji
+// ED 40 / ED 41 (which Unicode maps to the same characters as FA 5C / FA 5D) and bytes
+// that are no valid code page 932 at all. Only an edited value is converted.
+TEST_F(Panel, UneditedValuesAreSavedAsTheyWereRead) {
+    const std::string nec = "\xED\x40\xED\x41";
+    const std::string invalid = "a\x80\xA0\xFD\x81";  // single bytes CP932 has no character for, a cut lead byte
+    const std::string file = "[utility]\r\nname=" + nec + "\r\nport=23\r\nfile=/opt/" + invalid +
+                             "\r\ncheck=1\r\n[http]\r\nport=80\r\n[system]\r\nsort=" + nec + invalid +
+                             "\r\ntestmode=1\r\n";
+    writeBytes(ini(), file);
+
+    auto form = open();
+    form->BitBtn4->click();
+    form->BitBtn5->click();  // Apply with nothing edited
+    EXPECT_EQ(bytesOf(ini()), file);
+    EXPECT_EQ(form->Settings.UtilityName, nec);
+    form.reset();  // and the exit save
+    EXPECT_EQ(bytesOf(ini()), file);
+    EXPECT_TRUE(errors.empty());
+
+    form = open();
+    form->Edit4->setText(toQ(sj("端末")));  // edited: taken from the box
+    form.reset();
+    EXPECT_EQ(readSettings(paths.settingsFile).UtilityName, sj("端末"));
+    EXPECT_EQ(readSettings(paths.settingsFile).UtilityFile, "/opt/" + invalid);
+    EXPECT_EQ(readSettings(paths.settingsFile).SortKey, nec + invalid);
+}
+
+// A picked path that code page 932 cannot hold would be stored with "?" and name no
+// file: the user is told and the old value stays.
+TEST_F(Panel, BrowseRefusesAPathCodePage932CannotHold) {
+    QString answer;
+    FormServices s;
+    s.dialogs = dialogs;
+    s.addresses = std::make_shared<FixedAddressSource>("127.0.0.1");
+    s.openFileDialog = [&] { return answer; };
+    TqsearchForm form(s, StartSettings::defaults());
+    form.BitBtn4->click();
+    for (const char* utf8 : {"/opt/caf\u00e9/qterm", "/opt/\u00fcber", "/home/\ud55c\uad6d/qterm"}) {
+        answer = QString::fromUtf8(utf8);
+        dialogs->shown.clear();
+        form.BitBtn7->click();
+        EXPECT_EQ(q(form.Edit3), "qterm") << utf8;
+        ASSERT_EQ(dialogs->shown.size(), 1u) << utf8;
+        EXPECT_EQ(dialogs->shown[0].kind, "warning");
+        EXPECT_EQ(dialogs->shown[0].title, sj("警告"));
+        EXPECT_EQ(dialogs->shown[0].text,
+                  sj("選択したファイルのパスには、シフトJIS（コードページ 932）で表せない文字が含まれているため、設定できません。"));
+    }
+    answer = QString::fromUtf8("/opt/端末/qterm");  // Japanese is fine
+    dialogs->shown.clear();
+    form.BitBtn7->click();
+    EXPECT_EQ(form.Edit3->text(), answer);
+    EXPECT_TRUE(dialogs->shown.empty());
+}
+
+// A settings file that cannot be read or written: the finder still starts (on the
+// defaults), says which file, and the file keeps every byte.
+TEST_F(Panel, UnreadableOrFullSettingsFileLosesNothing) {
+    const std::string file = "; site settings\r\n[utility]\r\nname=Site\r\n[system]\r\ntestmode=1\r\n";
+    struct Case {
+        const char* name;
+        bool failRead;
+        std::size_t allowBytes;
+        std::vector<std::string> want;  // the errors, start and exit
+    } cases[] = {
+        {"refused read", true, std::string::npos,
+         {"ファイル " + ini().string() + " は開けません", ini().string() + " に書き込めません"}},
+        {"full file system", false, 5, {ini().string() + " に書き込めません"}},
+    };
+    for (const auto& c : cases) {
+        writeBytes(ini(), file);
+        errors.clear();
+        FileOps ops = FileOps::system();
+        if (c.failRead)
+            ops.read = [](int, void*, std::size_t) -> ssize_t { return errno = EACCES, -1; };
+        std::size_t allow = c.allowBytes;
+        ops.write = [&allow](int fd, const void* b, std::size_t n) -> ssize_t {
+            if (allow == 0)
+                return errno = ENOSPC, -1;
+            n = std::min(n, allow);
+            if (allow != std::string::npos)
+                allow -= n;
+            return ::write(fd, b, n);
+        };
+        auto form = open(ops);
+        EXPECT_EQ(fromQ(form->BitBtn3->text()), c.failRead ? sj("TELNET接続") : "Site") << c.name;
+        EXPECT_FALSE(form->FirstRun) << c.name << ": the file is there";
+        form->Edit4->setText("Changed");
+        form.reset();
+        std::vector<std::string> want;
+        for (const auto& w : c.want)
+            want.push_back(cp932::fromUtf8(w));
+        EXPECT_EQ(errors, want) << c.name;
+        EXPECT_EQ(bytesOf(ini()), file) << c.name;
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1) << c.name;
+    }
 }
