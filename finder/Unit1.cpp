@@ -59,11 +59,18 @@ constexpr int kColumnWidths[DeviceGrid::kColumns] = {22, 79, 87, 97, 78, 68};
 constexpr int kTableWidth = 440;
 constexpr int kCellPadding = 1;  // the style sheet's item padding, each side
 
-// The widest text each column can hold besides its header: row numbers, the
-// zero-padded IP octets, the MAC groups and the running time. `9` stands for the
-// font's widest digit and `F` for its widest hexadecimal digit.
-const char* const kWidestContent[DeviceGrid::kColumns] = {
-    " 99", "", "999.999.999.999", "FF:FF:FF:FF:FF:FF", "", "99999:99:99"};
+// The widest text each column can hold besides its header: row numbers, the built-in
+// name prefixes with four name characters, the zero-padded IP octets, the MAC groups,
+// a version and the running time. `9` stands for the font's widest digit and `F` for
+// its widest hexadecimal digit.
+const std::vector<const char*> kWidestContent[DeviceGrid::kColumns] = {
+    {" 99"},
+    {"QLX-9999", "KWM-TZ9999", "VN30-49999", "???-9999"},
+    {"999.999.999.999"},
+    {"FF:FF:FF:FF:FF:FF"},
+    {"99.99a 999999"},
+    {"99999:99:99"},
+};
 
 // A control that still shows the text it was given keeps that text's bytes, so a
 // value nobody edited is written back as it was read, even where code page 932 has
@@ -291,9 +298,9 @@ void TqsearchForm::sizeColumns() {
                                                                   StringGrid1->horizontalHeader()) + 1;
     int sum = 0;
     for (int c = 0; c < DeviceGrid::kColumns; ++c) {
-        const int need =
-            std::max({kColumnWidths[c], widestAdvance(cell, QString::fromLatin1(kWidestContent[c])) + cellMargin,
-                      widestAdvance(head, toQ(texts().headers[c])) + headMargin});
+        int need = std::max(kColumnWidths[c], widestAdvance(head, toQ(texts().headers[c])) + headMargin);
+        for (const char* content : kWidestContent[c])
+            need = std::max(need, widestAdvance(cell, QString::fromLatin1(content)) + cellMargin);
         StringGrid1->setColumnWidth(c, need);
         sum += need;
     }

@@ -400,8 +400,12 @@ TEST_F(SearchRun, ColumnsShowTheirWidestContentInTheInstalledFont) {
         const QString* chars;
     } columns[] = {
         {0, " xx", &digits},
+        {1, "KWM-TZxxxx", &digits},
+        {1, "VN30-4xxxx", &digits},
         {2, "xxx.xxx.xxx.xxx", &digits},
         {3, "xx:xx:xx:xx:xx:xx", &hex},
+        {4, "1.07a 080415", &digits},
+        {4, "xx.xxa xxxxxx", &digits},
         {5, "xxxxx:xx:xx", &digits},
     };
     const int spec[] = {22, 79, 87, 97, 78, 68};
