@@ -237,6 +237,11 @@ bool rewriteInPlace(const FileOps& ops, const std::string& path, const std::stri
                     const std::string& old) {
     int fd = ops.open(path.c_str(), O_WRONLY | O_CLOEXEC, 0);
     if (fd < 0) return false;
+    // Room for the new text first: without it nothing is touched.
+    if (text.size() > old.size() && ::posix_fallocate(fd, 0, static_cast<off_t>(text.size())) != 0) {
+        ::close(fd);
+        return false;
+    }
     bool ok = writeAll(ops, fd, text) && ::ftruncate(fd, static_cast<off_t>(text.size())) == 0 &&
               ops.fsync(fd) == 0;
     if (!ok && ::lseek(fd, 0, SEEK_SET) == 0 && writeAll(ops, fd, old))
@@ -324,6 +329,9 @@ bool IniFile::write(std::string_view section, std::string_view key,
     struct stat st {};
     const bool existed = ::stat(target.c_str(), &st) == 0;
     if (existed && (!S_ISREG(st.st_mode) || IniFile(target, ops_).load(text) != Load::Read))
+        return false;
+    // A file the user may not write stays as it is, though its folder would take a new one.
+    if (existed && ::access(target.c_str(), W_OK) != 0)
         return false;
     return replaceFile(ops_, target, ini::put(text, section, key, value), existed ? &st : nullptr,
                        text);

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -199,8 +200,9 @@ TEST(IniPut, WrittenValueReadsBackWhateverEndsTheLines) {
     };
     for (const auto& c : cases) {
         const std::string out = ini::put(c.before, "utility", "file", "v");
-        if (!c.after.empty())
+        if (!c.after.empty()) {
             EXPECT_EQ(out, c.after) << c.name;
+        }
         EXPECT_EQ(ini::find(out, "utility", "file"), "v") << c.name;
         for (auto [section, key] : {std::pair{"utility", "name"}, {"a", "x"}, {"b", "y"}})
             EXPECT_EQ(ini::find(out, section, key), ini::find(c.before, section, key)) << c.name;
@@ -214,10 +216,14 @@ namespace {
 struct FailingOps {
     std::size_t allow = std::string::npos;
     bool failSync = false, failRead = false;
+    bool once = false;  // the write fails once, then the disk takes writes again
     FileOps ops() {
         FileOps o = FileOps::system();
         o.write = [this](int fd, const void* b, std::size_t n) -> ssize_t {
-            if (allow == 0) return errno = ENOSPC, -1;
+            if (allow == 0) {
+                if (once) allow = std::string::npos;
+                return errno = ENOSPC, -1;
+            }
             n = std::min(n, allow);
             if (allow != std::string::npos) allow -= n;
             return ::write(fd, b, n);
@@ -305,10 +311,33 @@ TEST_F(TempDir, UnreadableOrFolderReadsDefaultsWithAMessageAndIsNotOverwritten) 
         EXPECT_EQ(s.WebPort, "80") << c.name;
         EXPECT_EQ(error, cp932::fromUtf8("ファイル " + file.string() + " は開けません")) << c.name;
         EXPECT_FALSE(IniFile(file.string(), ops).write("http", "port", "1")) << c.name;
-        if (!c.folder)
+        if (!c.folder) {
             EXPECT_EQ(bytesOf(file), before);
+        }
     }
     std::string error;
     readSettings((dir / "missing.Ini").string(), &error);
     EXPECT_EQ(error, "") << "a missing file is no error";
+}
+
+// A file that may be written in a folder that takes no new file (installed beside the
+// program, made writable for its users) is rewritten in place, and a write that fails
+// there puts the old text back.
+TEST_F(TempDir, FolderWithoutNewFilesIsWrittenInPlace) {
+    const fs::path file = dir / "qlxsearch.Ini";
+    const std::string before = "; keep\r\n[http]\r\nport=80\r\n";
+    FailingOps full;
+    for (std::size_t allow : {std::string::npos, std::size_t(8)}) {
+        writeBytes(file, before);
+        full.allow = allow;
+        full.once = true;
+        FileOps ops = full.ops();
+        const auto open = ops.open;
+        ops.open = [open](const char* p, int flags, mode_t mode) {
+            return flags & O_CREAT ? (errno = EACCES, -1) : open(p, flags, mode);
+        };
+        const bool ok = IniFile(file.string(), ops).write("http", "port", "8080");
+        EXPECT_EQ(ok, allow == std::string::npos);
+        EXPECT_EQ(bytesOf(file), ok ? "; keep\r\n[http]\r\nport=8080\r\n" : before);
+    }
 }
