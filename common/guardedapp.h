@@ -1,6 +1,10 @@
 #pragma once
 // An application whose event handlers may throw: every uncaught error of a handler
 // ends that handler, is shown once in the error box, and the message loop goes on.
+//
+// The program ends when its last window has closed and no error is waiting to be shown:
+// an error whose handler also closed the last window (a failed connect, say) still gets
+// its box, with the loop running, and the program ends once the box is dismissed.
 #include <QApplication>
 #include <functional>
 #include <string>
@@ -16,9 +20,21 @@ public:
     void setErrorSink(ErrorSink sink) { sink_ = std::move(sink); }
     // Shows the error box: error icon, one OK button, titled with the program name.
     static void showErrorBox(const std::string& message);
+    // How many errors reached the sink so far.
+    int errorsReported() const { return reported_; }
+
+    // For reportingErrors: an error is on its way to the sink, so a quit must wait.
+    void holdQuit() { ++held_; }
+    void releaseQuit() { --held_; }
 
 private:
+    void report(const std::string& message);
+    void quitWhenSettled();
+
     ErrorSink sink_;
+    int reported_ = 0;
+    int held_ = 0;            // errors queued or being shown; window thread only
+    bool quitWanted_ = false;  // the last window has closed
 };
 
 // Runs an event handler. An error it raises reaches the error box from the event loop

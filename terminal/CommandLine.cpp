@@ -19,8 +19,29 @@ int portFromText(const std::string& text) {
     return value < 1 ? 1 : value > 65535 ? 65535 : value;
 }
 
-QtermArgs parseQtermArgs(const std::vector<std::string>& args) {
+namespace {
+
+// Seconds as a positive integer whose milliseconds still fit an int.
+int timeoutFromText(const std::string& text) {
+    int value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value < 1 || value > 2147483)
+        throw QtermUsageError("--connect-timeout needs a whole number of seconds from 1 to 2147483");
+    return value;
+}
+
+} // namespace
+
+QtermArgs parseQtermArgs(const std::vector<std::string>& all) {
     QtermArgs a;
+    std::vector<std::string> args;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        if (all[i] != "--connect-timeout") {
+            args.push_back(all[i]);
+            continue;
+        }
+        a.connectTimeoutSeconds = timeoutFromText(i + 1 < all.size() ? all[++i] : std::string());
+    }
     if (args.empty() || args[0].empty())
         return a;
     a.host = args[0];

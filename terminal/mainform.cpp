@@ -62,8 +62,8 @@ TqTermMain::TqTermMain(std::vector<std::string> args, QWidget* parent)
     sbrStatus = new QStatusBar(this);
     sbrStatus->setObjectName("sbrStatus");
     sbrStatus->setSizeGripEnabled(false);
+    // No accessible name: a screen reader then reads the status text itself.
     statusLabel_ = new QLabel(sbrStatus);
-    statusLabel_->setAccessibleName("Status");
     sbrStatus->addWidget(statusLabel_, 1);
     setStatusBar(sbrStatus);
 
@@ -108,6 +108,7 @@ TqTermMain::TqTermMain(std::vector<std::string> args, QWidget* parent)
     IdTelnetDemo.Port = 23;
     IdTelnetDemo.Terminal = "dumb";
     IdTelnetDemo.SetRecvBufferSize(8192);
+    IdTelnetDemo.ConnectTimeout = args_.connectTimeoutSeconds * 1000;
     IdTelnetDemo.SetDispatcher(&dispatcher_);
     IdTelnetDemo.OnConnect = [this] { IdTelnetDemoConnect(); };
     IdTelnetDemo.OnConnected = [this](TIdComponent*) { IdTelnetDemoConnected(); };
@@ -158,13 +159,19 @@ void TqTermMain::IdTelnetDemoConnected() { statusLabel_->setText("Connected"); }
 
 void TqTermMain::IdTelnetDemoDisconnect() { close(); }
 
-// Fires on the reader thread when the peer closed: the close is carried out on the window
-// thread, and not at all if the window is gone by then.
+// Fires on the reader thread when the peer closed or an error ended the connection: the
+// close is carried out on the window thread, and not at all if the window is gone by then.
 void TqTermMain::IdTelnetDemoDisconnected() {
-    if (QThread::currentThread() == thread())
+    std::string lost = IdTelnetDemo.LostError();
+    auto end = [this, lost = std::move(lost)] {
+        if (!lost.empty())
+            lostError_ = lost;
         close();
+    };
+    if (QThread::currentThread() == thread())
+        end();
     else
-        QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, end, Qt::QueuedConnection);
 }
 
 void TqTermMain::IdTelnetDemoDataAvailable(const std::string& Buffer) {

@@ -30,6 +30,9 @@ public:
     // connect failed: the window has closed and error() holds why.
     bool FormShow();
     const std::string& startError() const { return startError_; }
+    // Why an error (a reset, say) ended the connection and closed the window; empty when
+    // the connection was closed by either side.
+    const std::string& lostError() const { return lostError_; }
 
     void Connect1Click();
     void Disconnect1Click();
@@ -65,6 +68,7 @@ private:
 
     QtermArgs args_;
     std::string startError_;
+    std::string lostError_;
     QLabel* statusLabel_;
     LineAssembly output_;
     // Memo1 catches up with output_ at most every kRefreshMs while text streams in, so a

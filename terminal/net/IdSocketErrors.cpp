@@ -58,7 +58,8 @@ struct ErrnoCode {
 };
 
 // By the Berkeley name each Windows Sockets code stands for; Linux numbers them differently.
-// EPIPE is what Linux reports for a send after shutdown, which Windows calls WSAESHUTDOWN.
+// EPIPE is what Linux reports for a send after shutdown, which Windows calls WSAESHUTDOWN;
+// the stack's send tells a send after a peer reset apart.
 constexpr ErrnoCode kErrnoCodes[] = {
     {EINTR, 10004},           {EBADF, 10009},           {EACCES, 10013},
     {EFAULT, 10014},          {EINVAL, 10022},          {EMFILE, 10024},

@@ -100,13 +100,13 @@ void TIdSocketHandle::BindLocal() {
   RefreshLocal();
 }
 
-int TIdSocketHandle::ConnectRemote(int family) {
+int TIdSocketHandle::ConnectRemote(int family, int timeout) {
   auto s = Use();
   if (!s) {
     SetClosedSocketError();
     return -1;
   }
-  int r = GStack().SockConnect(s->fd, family, RemoteIP(), RemotePort());
+  int r = GStack().SockConnect(s->fd, family, RemoteIP(), RemotePort(), timeout);
   if (r != -1) {
     RefreshLocal();
     RefreshRemote();

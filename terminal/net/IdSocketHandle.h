@@ -16,6 +16,8 @@
 #include <mutex>
 #include <string>
 
+#include "IdStack.h"
+
 class TIdSocketHandle {
  public:
   TIdSocketHandle();
@@ -40,8 +42,9 @@ class TIdSocketHandle {
   // EIdCouldNotBindSocket, other failures EIdSocketError.
   void BindLocal();
   void SetRemote(const std::string& address, int port);
-  // The platform result of connect; the caller checks it with CheckSocketResult.
-  int ConnectRemote(int family);
+  // The platform result of connect; the caller checks it with CheckSocketResult. A connect
+  // still under way after timeout (ms or WaitForever) fails with WSAETIMEDOUT.
+  int ConnectRemote(int family, int timeout = WaitForever);
   // True when the socket became readable within timeout (ms or WaitForever). Raises
   // EIdConnClosedGracefully without a socket; a wait error counts as not readable.
   bool WaitReadable(int timeout);

@@ -28,7 +28,10 @@ class TIdStack {
   // LastSocketError (of the calling thread) tells why.
   virtual int SockCreate(int family, int type, int protocol) = 0;
   virtual int SockBind(int socket, int family, const std::string& address, int port) = 0;
-  virtual int SockConnect(int socket, int family, const std::string& address, int port) = 0;
+  // timeout (ms or WaitForever) limits the whole connect; when it runs out the connect fails
+  // with WSAETIMEDOUT.
+  virtual int SockConnect(int socket, int family, const std::string& address, int port,
+                          int timeout = WaitForever) = 0;
   virtual int SockRecv(int socket, void* buffer, int length, int flags) = 0;
   virtual int SockSend(int socket, const void* buffer, int length, int flags) = 0;
   virtual int SockSetOption(int socket, int level, int name, const void* value, int length) = 0;

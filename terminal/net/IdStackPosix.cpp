@@ -7,7 +7,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "IdException.h"
@@ -37,6 +40,35 @@ std::string AddressText(const in_addr& a) {
   return TIdStack::AddressToText(b);
 }
 
+// Waits for a connect under way to finish and gives its result as connect() would; with a
+// timeout (ms) it fails with ETIMEDOUT once that has passed.
+int FinishConnect(int socket, int timeout) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout == WaitForever ? 0 : timeout);
+  for (;;) {
+    int wait = -1;
+    if (timeout != WaitForever) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) {
+        errno = ETIMEDOUT;
+        return -1;
+      }
+      wait = int(left);
+    }
+    pollfd p{socket, POLLOUT, 0};
+    const int r = ::poll(&p, 1, wait);
+    if (r == -1 && errno != EINTR) return -1;
+    if (r <= 0) continue;
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) == -1) return -1;
+    if (error == 0) return 0;
+    errno = error;
+    return -1;
+  }
+}
+
 }  // namespace
 
 void TIdStackPosix::SetLastSocketError(int code) { tLastError = code; }
@@ -45,7 +77,12 @@ int TIdStackPosix::LastSocketError() { return tLastError; }
 
 int TIdStackPosix::SockCreate(int family, int type, int protocol) {
   // Close-on-exec: the terminal's sockets must not leak into programs it might start.
-  return Checked(::socket(family, type | SOCK_CLOEXEC, protocol));
+  const int s = Checked(::socket(family, type | SOCK_CLOEXEC, protocol));
+  if (s != -1) {
+    std::lock_guard<std::mutex> lock(FShutLock);
+    FShutForSending.erase(s);  // a number reused after a close that bypassed SockClose
+  }
+  return s;
 }
 
 int TIdStackPosix::SockBind(int socket, int, const std::string& address, int port) {
@@ -53,12 +90,20 @@ int TIdStackPosix::SockBind(int socket, int, const std::string& address, int por
   return Checked(::bind(socket, reinterpret_cast<sockaddr*>(&sa), sizeof sa));
 }
 
-int TIdStackPosix::SockConnect(int socket, int, const std::string& address, int port) {
+int TIdStackPosix::SockConnect(int socket, int, const std::string& address, int port,
+                              int timeout) {
   sockaddr_in sa = MakeAddress(address, port);
-  int r;
-  do {
-    r = ::connect(socket, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  } while (r == -1 && errno == EINTR);
+  // A limited connect runs non-blocking, so that the wait for it can give up.
+  const bool limited = timeout != WaitForever;
+  const int flags = limited ? ::fcntl(socket, F_GETFL) : -1;
+  if (flags != -1) ::fcntl(socket, F_SETFL, flags | O_NONBLOCK);
+  int r = ::connect(socket, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  // A connect interrupted by a signal goes on in the kernel; a second connect() would only
+  // report EALREADY, so the wait is for the first one to finish.
+  if (r == -1 && (errno == EINTR || errno == EINPROGRESS)) r = FinishConnect(socket, timeout);
+  const int error = errno;
+  if (flags != -1) ::fcntl(socket, F_SETFL, flags);
+  errno = error;
   return Checked(r);
 }
 
@@ -76,6 +121,13 @@ int TIdStackPosix::SockSend(int socket, const void* buffer, int length, int flag
   do {
     r = ::send(socket, buffer, std::size_t(length), flags | MSG_NOSIGNAL);
   } while (r == -1 && errno == EINTR);
+  if (r == -1 && errno == EPIPE) {
+    // Either this side shut sending down, or the peer reset the connection and its reset
+    // was already reported once.
+    std::lock_guard<std::mutex> lock(FShutLock);
+    tLastError = FShutForSending.count(socket) ? WSAESHUTDOWN : WSAECONNRESET;
+    return -1;
+  }
   return Checked(int(r));
 }
 
@@ -83,9 +135,22 @@ int TIdStackPosix::SockSetOption(int socket, int level, int name, const void* va
   return Checked(::setsockopt(socket, level, name, value, socklen_t(length)));
 }
 
-int TIdStackPosix::SockShutdown(int socket, int how) { return Checked(::shutdown(socket, how)); }
+int TIdStackPosix::SockShutdown(int socket, int how) {
+  const int r = Checked(::shutdown(socket, how));
+  if (r == 0 && (how == SHUT_WR || how == SHUT_RDWR)) {
+    std::lock_guard<std::mutex> lock(FShutLock);
+    FShutForSending.insert(socket);
+  }
+  return r;
+}
 
-int TIdStackPosix::SockClose(int socket) { return Checked(::close(socket)); }
+int TIdStackPosix::SockClose(int socket) {
+  {
+    std::lock_guard<std::mutex> lock(FShutLock);
+    FShutForSending.erase(socket);
+  }
+  return Checked(::close(socket));
+}
 
 // poll() stands in for select(): it keeps the 64-socket limit of a list but, unlike an fd_set,
 // cannot be overrun by a descriptor number of 1024 or more.

@@ -18,7 +18,7 @@ void TIdTCPClient::OpenConnection() {
     Binding().SetRemote(GStack().LookupHost(Host), Port);
     if (!UseNagle) Binding().SetOption(IPPROTO_TCP, TCP_NODELAY, 1);
     NotifyStatus(TIdStatus::StatusConnecting, Binding().RemoteIP());
-    GStack().CheckSocketResult(Binding().ConnectRemote(AF_INET));
+    GStack().CheckSocketResult(Binding().ConnectRemote(AF_INET, ConnectTimeout));
   } catch (...) {
     try {
       CloseConnection();

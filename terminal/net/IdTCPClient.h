@@ -14,6 +14,9 @@ class TIdTCPClient : public TIdTCPConnection {
   std::string BoundIP;
   // False sets TCP_NODELAY before connecting.
   bool UseNagle = true;
+  // Limit of the TCP connect in ms (the name lookup not included); WaitForever leaves it to
+  // the system, which retries an unanswered connect for about two minutes.
+  int ConnectTimeout = WaitForever;
 
   TNotifyEvent OnConnected;
 

@@ -84,8 +84,21 @@ void TIdTCPConnection::SendBytes(const char* bytes, int count) {
 
 void TIdTCPConnection::CloseConnection() { DropSocket(); }
 
-void TIdTCPConnection::DropSocket() {
+void TIdTCPConnection::DropSocket() { Drop({}); }
+
+void TIdTCPConnection::DropAfterError(const std::string& message) { Drop(message); }
+
+std::string TIdTCPConnection::LostError() const {
+  std::lock_guard<std::mutex> lock(FLostLock);
+  return FLostError;
+}
+
+void TIdTCPConnection::Drop(const std::string& lostError) {
   if (!FBinding.ClaimRelease()) return;  // another thread dropped it, or it was never open
+  {
+    std::lock_guard<std::mutex> lock(FLostLock);
+    FLostError = lostError;
+  }
   NotifyStatus(TIdStatus::StatusDisconnecting, FBinding.RemoteIP());
   FBinding.FinishRelease(true);
   FClosedGracefully.store(true);
@@ -97,6 +110,8 @@ void TIdTCPConnection::ResetForConnect() {
   FBinding.ClearState(true);
   FInputBuffer.Clear();
   FClosedGracefully.store(false);
+  std::lock_guard<std::mutex> lock(FLostLock);
+  FLostError.clear();
 }
 
 void TIdTCPConnection::NotifyDisconnected() {

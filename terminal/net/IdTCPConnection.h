@@ -9,6 +9,7 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,12 @@ class TIdTCPConnection : public TIdComponent {
   // If the socket is open: closes it (waking a reader blocked on it) and fires OnDisconnected.
   // Of several threads calling it at once exactly one does this.
   virtual void DropSocket();
+  // DropSocket for a connection that an error ended (a reset, say): OnDisconnected fires as
+  // for a close, and LostError tells why. Nothing happens if the socket is already dropped.
+  void DropAfterError(const std::string& message);
+  // The message given to the DropAfterError that dropped this connection; empty when it
+  // was closed (or is open). Set before OnDisconnected fires.
+  std::string LostError() const;
   virtual void ResetForConnect();
   virtual void NotifyDisconnected();
 
@@ -71,8 +78,12 @@ class TIdTCPConnection : public TIdComponent {
   void StopReader(TIdThreadLink& reader);
 
  private:
+  void Drop(const std::string& lostError);
+
   TIdSocketHandle FBinding;
   TIdBuffer FInputBuffer;
   std::vector<char> FRecvScratch;  // used by the reader thread only
   std::atomic<bool> FClosedGracefully{false};
+  mutable std::mutex FLostLock;
+  std::string FLostError;
 };

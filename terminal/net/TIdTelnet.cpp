@@ -85,8 +85,15 @@ TIdTelnetReadThread::TIdTelnetReadThread(TIdTelnet* client) : Client(client) {
 }
 
 void TIdTelnetReadThread::RunOnce() {
-  const std::string text = Client->ReadAvailable();
-  ReceivedText = Client->ParseIncoming(text);
-  RunInWindowThread([this] { Client->DeliverData(ReceivedText); });
-  Client->CheckPeerClosed(true, false);
+  try {
+    const std::string text = Client->ReadAvailable();
+    ReceivedText = Client->ParseIncoming(text);
+    RunInWindowThread([this] { Client->DeliverData(ReceivedText); });
+    Client->CheckPeerClosed(true, false);
+  } catch (const EIdSocketError& e) {
+    // A reset, or any other failed receive or reply, ends the connection as a close by the
+    // host does; otherwise the window would stay open with nothing behind it.
+    Client->DropAfterError(e.what());
+    throw;
+  }
 }

@@ -14,6 +14,8 @@ class FaultyStack : public TIdStackPosix {
   static inline std::atomic<int> GoodReceives{-1};
   static inline std::atomic<int> ReceiveError{0};
   static inline std::atomic<int> Lookups{0};
+  // Sends fail with this code while it is not 0.
+  static inline std::atomic<int> SendError{0};
   // Runs inside each SockSelect before the real wait (set it before other threads start).
   static inline std::function<void()> SelectHook;
 
@@ -32,6 +34,13 @@ class FaultyStack : public TIdStackPosix {
     if (good > 0) --GoodReceives;
     return TIdStackPosix::SockRecv(socket, buffer, length, flags);
   }
+  int SockSend(int socket, const void* buffer, int length, int flags) override {
+    if (int code = SendError.load()) {
+      SetLastSocketError(code);
+      return -1;
+    }
+    return TIdStackPosix::SockSend(socket, buffer, length, flags);
+  }
   std::string HostByName(const std::string& name) override {
     ++Lookups;
     return TIdStackPosix::HostByName(name);
@@ -44,6 +53,7 @@ struct FaultyStackScope {
     if (StackUsers() != 0) throw std::logic_error("a component is still alive");
     FaultyStack::GoodReceives = -1;
     FaultyStack::Lookups = 0;
+    FaultyStack::SendError = 0;
     FaultyStack::SelectHook = nullptr;
     SetStackFactory([] { return std::make_unique<FaultyStack>(); });
   }

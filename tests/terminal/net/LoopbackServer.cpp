@@ -6,18 +6,19 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <stdexcept>
 
 namespace {
 
-int ListenOnLoopback(int& port) {
+int ListenOnLoopback(int& port, int backlog = 16) {
   int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int one = 1;
   ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(s, 16) != 0)
+  if (::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(s, backlog) != 0)
     throw std::runtime_error("test server: cannot listen on loopback");
   socklen_t len = sizeof sa;
   ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len);
@@ -72,6 +73,27 @@ std::string ReadExactly(int fd, std::size_t count) {
     all.append(buf, std::size_t(n));
   }
   return all;
+}
+
+UnansweredListener::UnansweredListener() {
+  FListen = ListenOnLoopback(FPort, 0);  // a queue of one
+  FFiller = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sa.sin_port = htons(std::uint16_t(FPort));
+  if (::connect(FFiller, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
+    throw std::runtime_error("test listener: cannot fill the accept queue");
+}
+
+UnansweredListener::~UnansweredListener() {
+  ::close(FFiller);
+  ::close(FListen);
+}
+
+void UnansweredListener::Admit() {
+  int c = ::accept4(FListen, nullptr, nullptr, SOCK_CLOEXEC);
+  if (c >= 0) ::close(c);
 }
 
 void SetResetOnClose(int fd) {

@@ -29,6 +29,22 @@ std::string ReadExactly(int fd, std::size_t count);
 // Makes the close of fd a reset instead of an orderly end.
 void SetResetOnClose(int fd);
 
+// A listener on loopback whose accept queue is full: the kernel drops the SYNs of further
+// connects to it, so they hang as towards a host that has gone, until Admit() makes room.
+class UnansweredListener {
+ public:
+  UnansweredListener();
+  ~UnansweredListener();
+  int Port() const { return FPort; }
+  // Accepts the connection that fills the queue; a connect still retrying then gets in.
+  void Admit();
+
+ private:
+  int FListen = -1;
+  int FFiller = -1;
+  int FPort = 0;
+};
+
 // A loopback port with nothing listening on it, for refused connects.
 int UnusedPort();
 

@@ -266,3 +266,40 @@ TEST(TelnetLifetime, DestroyWhileConnected) {
     EXPECT_EQ(fired.load(), 0);
   }
 }
+
+// A host that negotiates, greets and then resets the connection: the greeting is delivered,
+// then the reset ends the connection as a close would (socket dropped, OnDisconnected once,
+// on the reader thread) and tells why. Before, the reader ended silently and the socket
+// stayed open, so the window kept showing "Connected".
+TEST_F(TelnetEngine, ResetEndsTheConnectionAndSaysWhy) {
+  LoopbackServer server([](int fd) {
+    SendAll(fd, bytes({255, 253, 24, 255, 251, 1}) + "greeting\r\n");
+    std::this_thread::sleep_for(100ms);  // the replies arrive and stay unread
+    SetResetOnClose(fd);
+  });
+  telnet.Port = server.Port();
+  telnet.OpenConnection();
+  ASSERT_TRUE(pumpUntil([&] { return !telnet.ReaderRunning(); }));
+  EXPECT_EQ(text(), "greeting\r\n");
+  EXPECT_TRUE(disconnected);
+  EXPECT_TRUE(disconnectedOnReader);
+  EXPECT_FALSE(telnet.Binding().HasSocket());
+  EXPECT_EQ(telnet.LostError(), "Socket Error # 10054\r\nConnection reset by peer.");
+  EXPECT_EQ(events, (std::vector<std::string>{"connect", "connected", "disconnected"}));
+}
+
+// The connect limit: a host that never answers is "server not responding" after it, with
+// the events of any failed connect.
+TEST_F(TelnetEngine, UnansweredConnectIsServerNotResponding) {
+  UnansweredListener listener;
+  telnet.Port = listener.Port();
+  telnet.ConnectTimeout = 300;
+  try {
+    telnet.OpenConnection();
+    FAIL() << "connected";
+  } catch (const EIdTelnetClientConnectError& e) {
+    EXPECT_STREQ(e.what(), "server not responding");
+  }
+  EXPECT_EQ(events, (std::vector<std::string>{"connect", "disconnected", "disconnect"}));
+  EXPECT_EQ(telnet.LostError(), "");
+}
