@@ -84,7 +84,11 @@ done
 
 # --- the installed programs, with no display: --version, and every --help option in the manual
 for p in qlxsearch qterm; do
-  run() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 10 "$usr/bin/$p" "$@" 2>&1; }
+  # A program that wrongly goes on to start keeps its lock and settings in the staging folder.
+  run() {
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM HOME="$stage" XDG_CONFIG_HOME="$stage/config" \
+      XDG_RUNTIME_DIR="$stage" QLX_LOCK_DIR="$stage" timeout 10 "$usr/bin/$p" "$@" 2>&1
+  }
   out=$(run --version) rc=$?
   first=$(head -n 1 <<<"$out")
   [ "$rc" = 0 ] && [ "$first" = "$p $version" ] ||
