@@ -4,12 +4,16 @@
 # metadata and manual pages, and both installed programs answering --help and --version.
 set -uo pipefail
 build=$1 version=$2 gzip_man=$3 sizes=$4
+cmake=${CMAKE:-cmake}
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
-if ! DESTDIR=$stage cmake --install "$build" --prefix /usr >"$stage.log" 2>&1; then
+for tool in "$cmake" desktop-file-validate appstreamcli man readelf; do
+  command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/common.sh installs it)" >&2; exit 1; }
+done
+if ! DESTDIR=$stage "$cmake" --install "$build" --prefix /usr >"$stage.log" 2>&1; then
   cat "$stage.log" >&2; rm -f "$stage.log"
   echo "FAIL: cmake --install" >&2; exit 1
 fi
@@ -82,7 +86,7 @@ for p in qlxsearch qterm; do
   zcat -f "$page" | grep -q "^\.TH .*\"qlx tools $version\"" || fail "man $p: the title line does not name version $version"
 done
 
-# --- the installed programs, with no display: --version, and every --help option in the manual
+# --- the installed programs, with no display: --version, and --help naming the options the manual does
 for p in qlxsearch qterm; do
   # A program that wrongly goes on to start keeps its lock and settings in the staging folder.
   run() {
@@ -98,10 +102,15 @@ for p in qlxsearch qterm; do
     fail "installed $p --help: expected the usage and exit 0, got '$(head -n 1 <<<"$help")' (exit $rc)"
     continue
   fi
+  # The manual and the usage name the same options, both ways round.
   page=$usr/share/man/man1/$p.1$man_ext
-  source=$(zcat -f "$page" | sed 's/\\-/-/g')
-  for opt in $(grep -oE -- '--[a-z][a-z-]*' <<<"$help" | sort -u); do
-    grep -qE -- "(^|[^a-z-])$opt([^a-z-]|\$)" <<<"$source" || fail "man $p does not document $opt, which --help lists"
+  documented=$(zcat -f "$page" | sed 's/\\-/-/g' | grep -oE -- '--[a-z][a-z-]*[a-z]' | sort -u)
+  listed=$(grep -oE -- '--[a-z][a-z-]*[a-z]' <<<"$help" | sort -u)
+  for opt in $(comm -13 <(echo "$documented") <(echo "$listed")); do
+    fail "man $p does not document $opt, which --help lists"
+  done
+  for opt in $(comm -23 <(echo "$documented") <(echo "$listed")); do
+    fail "man $p documents $opt, which --help does not list"
   done
 done
 
