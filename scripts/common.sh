@@ -11,6 +11,7 @@ PACKAGES=(
   inetutils-telnetd
   xvfb xauth
   ccache
+  desktop-file-utils appstream man-db groff-base librsvg2-bin
 )
 
 as_root() {
@@ -31,8 +32,8 @@ install_missing() {
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# build DIR [cmake options...]
-build() {
+# configure DIR [cmake options...]
+configure() {
   local dir=$1; shift
   # ccache, where present, makes rebuilds of unchanged files (and of other checkouts) cheap.
   local launcher=()
@@ -41,5 +42,10 @@ build() {
     launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
   fi
   cmake -S "$ROOT" -B "$ROOT/$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null
-  cmake --build "$ROOT/$dir"
+}
+
+# build DIR [cmake options...]
+build() {
+  configure "$@"
+  cmake --build "$ROOT/$1"
 }
