@@ -24,10 +24,15 @@ std::size_t Transcoder::convert(std::string_view in, std::string& out, bool keep
         out.append(buf, static_cast<std::size_t>(dst - buf));
         if (r != static_cast<std::size_t>(-1) || errno == E2BIG)
             continue;
-        if (errno == EINVAL && keepIncomplete)
-            return left;
-        // EILSEQ, or EINVAL (a cut-off tail): replace the smallest unit of the source
-        // (one byte, or one UTF-8 sequence) and go on.
+        if (errno == EINVAL) {
+            // The rest is the start of one character, cut off.
+            if (keepIncomplete)
+                return left;
+            out.append(bad_);
+            break;
+        }
+        // An invalid sequence: replace the smallest unit of the source (one byte, or one
+        // UTF-8 sequence) and go on.
         std::size_t skip = 1;
         if (fromUtf8_) {
             const auto c = static_cast<unsigned char>(*src);
