@@ -67,11 +67,24 @@ LineAssembly::Update LineAssembly::append(std::string_view chunk) {
             enforceBound(u);
     }
     enforceBound(u);
-    if (observer_ && !completed_.empty()) {
+    if (observer_)
+        observeRows();
+    return u;
+}
+
+void LineAssembly::observeRows() {
+    const std::string& cur = lines_.back();
+    const std::size_t lf = std::string_view(cur).substr(scanned_).rfind('\n');
+    if (lf != std::string_view::npos) {
+        const std::size_t end = scanned_ + lf + 1;
+        completed_.append(cur, observed_, end - observed_);
+        observed_ = end;
+    }
+    scanned_ = cur.size();
+    if (!completed_.empty()) {
         observer_(completed_);
         completed_.clear();
     }
-    return u;
 }
 
 void LineAssembly::appendText(std::string_view segment) {
@@ -89,10 +102,11 @@ void LineAssembly::appendText(std::string_view segment) {
 }
 
 void LineAssembly::endLine() {
-    if (observer_ && decoder_) {
-        completed_ += lines_.back();
+    if (observer_) {
+        completed_.append(lines_.back(), observed_);
         completed_ += '\n';
     }
+    observed_ = scanned_ = 0;
     lines_.emplace_back();
     bytes_ += 1;
     rows_ += 1;
@@ -155,8 +169,12 @@ void LineAssembly::cutCurrentLine(Update& u) {
         need = cur.size() - byteLimit_ / 2;
     if (rows_ > lineLimit_) {
         std::size_t at = 0;
-        for (std::size_t k = rows_ - std::max<std::size_t>(lineLimit_ / 2, 1); k > 0; --k)
-            at = cur.find('\n', at) + 1;
+        for (std::size_t k = rows_ - std::max<std::size_t>(lineLimit_ / 2, 1); k > 0; --k) {
+            const std::size_t lf = cur.find('\n', at);
+            if (lf == std::string::npos)
+                break;
+            at = lf + 1;
+        }
         need = std::max(need, at);
     }
     std::size_t cut;
@@ -176,8 +194,10 @@ void LineAssembly::cutCurrentLine(Update& u) {
         cut = std::min(cut, cur.size());
     }
     const std::size_t cutRows = countLf(std::string_view(cur).substr(0, cut));
-    if (observer_ && decoder_)
-        completed_.append(cur, 0, cut);
+    if (observer_ && cut > observed_)
+        completed_.append(cur, observed_, cut - observed_);
+    observed_ = observed_ > cut ? observed_ - cut : 0;
+    scanned_ = scanned_ > cut ? scanned_ - cut : 0;
     cur.erase(0, cut);
     bytes_ -= cut;
     rows_ -= cutRows;
@@ -194,7 +214,7 @@ void LineAssembly::cutCurrentLine(Update& u) {
 }
 
 std::string LineAssembly::unfinishedLine() const {
-    std::string line = lines_.empty() ? std::string() : lines_.back();
+    std::string line = lines_.empty() ? std::string() : lines_.back().substr(observed_);
     if (decoder_ && decoder_->holding())
         line += kReplacement;
     return line;

@@ -58,18 +58,20 @@ public:
     // Bytes held, a line break counting one.
     std::size_t storedBytes() const { return bytes_; }
 
-    // Called at the end of each append() that completed lines (decoded mode): their text,
-    // each line ending in LF, in one block. A line longer than the scrollback arrives in
-    // pieces as its oldest rows are dropped; only its last piece ends in LF.
-    using LineObserver = std::function<void(std::string_view lines)>;
+    // Sees the text as the view shows it, row by row: at the end of each append() that
+    // completed rows (a line ended by CR, or a row ended by a lone LF within it), one
+    // call with all of them, each ending in LF. A line beyond the whole scrollback with
+    // no LF to cut at gives a piece that does not end in LF.
+    using LineObserver = std::function<void(std::string_view rows)>;
     void setLineObserver(LineObserver observer) { observer_ = std::move(observer); }
-    // The current line's text as far as it has come (for the end of a session); a
-    // partial character still held shows as U+FFFD.
+    // The text of the current row not yet given to the observer (for the end of a
+    // session); a partial character still held shows as U+FFFD.
     std::string unfinishedLine() const;
 
 private:
     void appendText(std::string_view segment);
     void endLine();
+    void observeRows();
     void enforceBound(Update& u);
     void cutCurrentLine(Update& u);
 
@@ -82,7 +84,9 @@ private:
     std::unique_ptr<TextDecoder> decoder_;
     std::string decoded_;  // the chunk being appended, decoded
     LineObserver observer_;
-    std::string completed_;  // lines completed by the chunk being appended
+    std::string completed_;  // rows completed by the chunk being appended
+    std::size_t observed_ = 0;  // bytes of the current line given to the observer
+    std::size_t scanned_ = 0;   // bytes of the current line searched for an LF
 };
 
 // The bytes of a received line as the view would show them: NUL bytes (the CR NUL of a
