@@ -21,7 +21,8 @@ void keepBlocksToLf(QString& text) {
 
 } // namespace
 
-OutputView::OutputView(QWidget* parent) : QPlainTextEdit(parent) {
+OutputView::OutputView(QWidget* parent, std::size_t byteLimit, std::size_t lineLimit)
+    : QPlainTextEdit(parent), lines_(byteLimit, lineLimit) {
     setReadOnly(true);
     // Keys without a character keep moving the caret; typed text never lands here.
     setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);

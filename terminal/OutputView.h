@@ -14,7 +14,8 @@ class QTimer;
 
 class OutputView : public QPlainTextEdit {
 public:
-    explicit OutputView(QWidget* parent = nullptr);
+    explicit OutputView(QWidget* parent = nullptr, std::size_t byteLimit = LineAssembly::kDefaultByteLimit,
+                        std::size_t lineLimit = LineAssembly::kDefaultLineLimit);
 
     // Takes one received chunk. While text streams in, the view catches up at most every
     // kRefreshMs, so a fast host costs a few view updates a second instead of one per chunk;
