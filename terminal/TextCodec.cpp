@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <cstring>
 
 #include "cp932.h"
 #include "transcoder.h"
@@ -24,6 +26,19 @@ const Named& named(Encoding e) {
 }
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+// Length of the run of ASCII bytes at the start of `s`, eight bytes at a time.
+std::size_t asciiRun(std::string_view s) {
+    std::size_t i = 0;
+    for (std::uint64_t word; i + 8 <= s.size(); i += 8) {
+        std::memcpy(&word, s.data() + i, 8);
+        if (word & 0x8080808080808080u)
+            break;
+    }
+    while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80)
+        ++i;
+    return i;
+}
 
 // Bytes 2..4 of a UTF-8 sequence: the allowed range of the second byte depends on the
 // first (no overlong forms, no surrogates, nothing past U+10FFFF); the rest are 80..BF.
@@ -48,9 +63,7 @@ std::size_t checkUtf8(std::string_view in, std::string& out, std::string_view ba
     const std::size_t n = in.size();
     std::size_t i = 0;
     while (i < n) {
-        std::size_t ascii = i;
-        while (ascii < n && static_cast<unsigned char>(in[ascii]) < 0x80)
-            ++ascii;
+        const std::size_t ascii = i + asciiRun(in.substr(i));
         out.append(in.substr(i, ascii - i));
         i = ascii;
         if (i == n)
@@ -104,9 +117,15 @@ void TextDecoder::setEncoding(Encoding e) {
 }
 
 void TextDecoder::convert(std::string_view bytes, std::string& out, bool keepIncomplete) {
-    std::size_t kept = iconv_ ? iconv_->convert(bytes, out, keepIncomplete)
-                              : checkUtf8(bytes, out, kReplacement, keepIncomplete);
-    held_.assign(bytes.substr(bytes.size() - kept));
+    if (!iconv_) {
+        held_.assign(bytes.substr(bytes.size() - checkUtf8(bytes, out, kReplacement, keepIncomplete)));
+        return;
+    }
+    // ASCII is the same in every encoding here: a leading run of it skips the converter.
+    const std::size_t ascii = asciiRun(bytes);
+    out.append(bytes.substr(0, ascii));
+    bytes.remove_prefix(ascii);
+    held_.assign(bytes.substr(bytes.size() - iconv_->convert(bytes, out, keepIncomplete)));
 }
 
 void TextDecoder::decode(std::string_view bytes, std::string& out) {
