@@ -2,10 +2,27 @@
 
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTimer>
 
-#include "qtext.h"
+#include <algorithm>
 
-OutputView::OutputView(QWidget* parent) : QPlainTextEdit(parent) {
+namespace {
+
+int rowsOf(std::string_view text) { return 1 + static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
+
+// Characters the document would take as block breaks of its own; only LF may make one.
+void keepBlocksToLf(QString& text) {
+    for (QChar& c : text) {
+        const char16_t u = c.unicode();
+        if (u == QChar::ParagraphSeparator || u == 0xFDD0 || u == 0xFDD1)
+            c = QChar::ReplacementCharacter;
+    }
+}
+
+} // namespace
+
+OutputView::OutputView(QWidget* parent, std::size_t byteLimit, std::size_t lineLimit)
+    : QPlainTextEdit(parent), lines_(byteLimit, lineLimit) {
     setReadOnly(true);
     // Keys without a character keep moving the caret; typed text never lands here.
     setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
@@ -16,40 +33,101 @@ OutputView::OutputView(QWidget* parent) : QPlainTextEdit(parent) {
     setFocusPolicy(Qt::StrongFocus);
     // Read-only text edits turn input methods off; typed Japanese text must still arrive.
     setAttribute(Qt::WA_InputMethodEnabled, true);
+
+    lines_.setEncoding(Encoding::Cp932);
+    refreshTimer_ = new QTimer(this);
+    refreshTimer_->setSingleShot(true);
+    connect(refreshTimer_, &QTimer::timeout, this, [this] { flush(); });
+    sinceRefresh_.start();
 }
 
-void OutputView::show(const LineAssembly& lines, LineAssembly::Update update) {
-    const auto& all = lines.lines();
-    const int count = static_cast<int>(all.size());
-    const int first = static_cast<int>(update.firstChanged);
+void OutputView::append(std::string_view chunk) {
+    lines_.append(chunk);
+    pending_ = true;
+    if (refreshTimer_->isActive())
+        return;
+    const qint64 since = sinceRefresh_.elapsed();
+    if (since >= kRefreshMs)
+        flush();
+    else
+        refreshTimer_->start(static_cast<int>(kRefreshMs - since));
+}
 
-    // One conversion for every changed line: CR never occurs inside a line, so it can
-    // join them; a lone LF inside a line is shown as a line break within that line.
-    std::string joined;
-    for (int i = first; i < count; ++i) {
-        if (i > first)
-            joined += '\r';
-        joined += displayBytes(all[static_cast<std::size_t>(i)], i == count - 1);
-    }
-    QString text = toQ(joined);
-    text.replace(QChar('\n'), QChar(QChar::LineSeparator));
-    text.replace(QChar('\r'), QChar('\n'));
+void OutputView::flush() {
+    if (!pending_)
+        return;
+    pending_ = false;
+    show(lines_.takeUpdate());
+    sinceRefresh_.restart();
+}
 
+void OutputView::show(LineAssembly::Update update) {
+    const auto& all = lines_.lines();
+    if (all.empty())
+        return;
     QTextDocument* doc = document();
     QTextCursor cur(doc);
     cur.beginEditBlock();
     // Positions, not cursor moves: moving by blocks lays out every block it passes.
-    if (update.dropped > 0 && shown_ > 0) {
-        cur.setPosition(0);
-        cur.setPosition(doc->findBlockByNumber(static_cast<int>(update.dropped)).position(),
-                        QTextCursor::KeepAnchor);
+    auto removeBlocks = [&](int from, int to) {
+        cur.setPosition(doc->findBlockByNumber(from).position());
+        if (to >= doc->blockCount())
+            cur.setPosition(doc->characterCount() - 1, QTextCursor::KeepAnchor);
+        else
+            cur.setPosition(doc->findBlockByNumber(to).position(), QTextCursor::KeepAnchor);
         cur.removeSelectedText();
+    };
+
+    int dropRows = 0;
+    for (std::size_t i = 0; i < update.dropped && !rows_.empty(); ++i) {
+        dropRows += rows_.front();
+        rows_.pop_front();
     }
-    cur.setPosition(shown_ == 0 ? 0 : doc->findBlockByNumber(first).position());
-    cur.setPosition(doc->characterCount() - 1, QTextCursor::KeepAnchor);
-    cur.insertText(text);
+    if (dropRows > 0)
+        removeBlocks(0, dropRows);
+
+    const std::size_t first = update.firstChanged;
+    std::string text;
+    if (update.kept > 0 && rows_.size() == first + 1 && update.kept <= all[first].size()) {
+        // The line the view shows last has grown: cut its oldest rows if the scrollback
+        // dropped them, and append only the new text.
+        if (update.cutRows > 0) {
+            const int start = doc->blockCount() - rows_.back();
+            removeBlocks(start, start + static_cast<int>(update.cutRows));
+            rows_.back() -= static_cast<int>(update.cutRows);
+        }
+        const std::string_view added = std::string_view(all[first]).substr(update.kept);
+        rows_.back() += rowsOf(added) - 1;
+        text.assign(added);
+        cur.setPosition(doc->characterCount() - 1);
+    } else {
+        // Show line `first` anew, in place of what the view has from there on.
+        int rows = 0;
+        while (rows_.size() > first) {
+            rows += rows_.back();
+            rows_.pop_back();
+        }
+        if (rows_.empty()) {
+            cur.select(QTextCursor::Document);
+        } else if (rows == 0) {
+            cur.setPosition(doc->characterCount() - 1);  // a line the view never had
+            text += '\n';
+        } else {
+            cur.setPosition(doc->findBlockByNumber(doc->blockCount() - rows).position());
+            cur.setPosition(doc->characterCount() - 1, QTextCursor::KeepAnchor);
+        }
+        text += all[first];
+        rows_.push_back(rowsOf(all[first]));
+    }
+    for (std::size_t i = first + 1; i < all.size(); ++i) {
+        text += '\n';
+        text += all[i];
+        rows_.push_back(rowsOf(all[i]));
+    }
+    QString q = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    keepBlocksToLf(q);
+    cur.insertText(q);
     cur.endEditBlock();
-    shown_ = count;
 
     QTextCursor caret(doc);
     caret.setPosition(doc->characterCount() - 1);

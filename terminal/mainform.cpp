@@ -97,11 +97,6 @@ TqTermMain::TqTermMain(std::vector<std::string> args, QWidget* parent)
                 [this, w](const QPoint& pos) { PopupMenu1->popup(w->mapToGlobal(pos)); });
     }
 
-    refreshTimer_ = new QTimer(this);
-    refreshTimer_->setSingleShot(true);
-    connect(refreshTimer_, &QTimer::timeout, this, [this] { refreshOutput(); });
-    sinceRefresh_.start();
-
     Memo1->installEventFilter(this);
     Memo1->setFocus();
 
@@ -174,27 +169,9 @@ void TqTermMain::IdTelnetDemoDisconnected() {
         QMetaObject::invokeMethod(this, end, Qt::QueuedConnection);
 }
 
-void TqTermMain::IdTelnetDemoDataAvailable(const std::string& Buffer) {
-    LineAssembly::Update u = output_.append(Buffer);
-    pendingUpdate_ = outputPending_ ? LineAssembly::merge(pendingUpdate_, u) : u;
-    outputPending_ = true;
-    if (refreshTimer_->isActive())
-        return;
-    // Text after a quiet spell (an echo, a prompt) shows at once.
-    const qint64 since = sinceRefresh_.elapsed();
-    if (since >= kRefreshMs)
-        refreshOutput();
-    else
-        refreshTimer_->start(static_cast<int>(kRefreshMs - since));
-}
+void TqTermMain::IdTelnetDemoDataAvailable(const std::string& Buffer) { Memo1->append(Buffer); }
 
-void TqTermMain::refreshOutput() {
-    if (!outputPending_)
-        return;
-    outputPending_ = false;
-    Memo1->show(output_, pendingUpdate_);
-    sinceRefresh_.restart();
-}
+bool TqTermMain::outputPending() const { return Memo1->pending(); }
 
 void TqTermMain::Memo1KeyPress(char& Key) {
     if (IdTelnetDemo.IsConnected())
@@ -227,7 +204,7 @@ bool TqTermMain::eventFilter(QObject* watched, QEvent* event) {
 
 // The host's last words are shown even when its close ends the window right after them.
 void TqTermMain::closeEvent(QCloseEvent* event) {
-    refreshOutput();
+    Memo1->flush();
     QMainWindow::closeEvent(event);
 }
 

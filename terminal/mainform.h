@@ -1,14 +1,11 @@
 #pragma once
 // qTermMain: the terminal window. One telnet connection, its received text in Memo1,
 // typed keys sent to the host, the window closing when the connection ends.
-#include <QElapsedTimer>
 #include <QMainWindow>
-#include <QTimer>
 #include <string>
 #include <vector>
 
 #include "CommandLine.h"
-#include "LineAssembly.h"
 #include "QtWindowDispatcher.h"
 #include "TIdTelnet.h"
 
@@ -42,7 +39,7 @@ public:
 
     QString statusText() const;
     // True while received text waits for the next refresh of Memo1.
-    bool outputPending() const { return outputPending_; }
+    bool outputPending() const;
 
     OutputView* Memo1;
     QStatusBar* sbrStatus;
@@ -64,20 +61,11 @@ private:
     void IdTelnetDemoDisconnected();
     void connectFromFields();
     void sendBytes(const std::string& bytes);
-    void refreshOutput();
 
     QtermArgs args_;
     std::string startError_;
     std::string lostError_;
     QLabel* statusLabel_;
-    LineAssembly output_;
-    // Memo1 catches up with output_ at most every kRefreshMs while text streams in, so a
-    // fast host costs a few view updates a second instead of one per chunk.
-    static constexpr int kRefreshMs = 20;
-    LineAssembly::Update pendingUpdate_;
-    bool outputPending_ = false;
-    QTimer* refreshTimer_;
-    QElapsedTimer sinceRefresh_;
     QtWindowDispatcher dispatcher_{this};
     TIdTelnet IdTelnetDemo;  // after the dispatcher: its reader stops before the dispatcher goes
 

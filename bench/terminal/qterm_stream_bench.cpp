@@ -1,8 +1,14 @@
 // A loopback server streams 20 MB of 80-column text lines to the qterm window (offscreen).
 // Prints MB/s from the first byte to the last line shown, the peak resident memory, and
 // the longest gap between ticks of a 10 ms timer while it streams (event-loop stalls).
-//   qterm_stream_bench [megabytes]   (run it inside a private network namespace)
+//   qterm_stream_bench [--eol crlf|lf] [--text ascii|kanji] [--observe] [megabytes]
+// --eol lf ends lines with a bare LF, as raw-socket consoles do; --text kanji sends lines
+// of 40 double-byte characters in code page 932; --observe hands every completed row to a
+// line observer that writes them to /dev/null, one write() a chunk, as a session log would.
+// The CPU time (all threads) holds up better than MB/s on a busy machine. Run it inside a
+// private network namespace.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -14,8 +20,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
+
+#include "cp932.h"
 
 #include "OutputView.h"
 #include "loopback.h"
@@ -24,14 +33,31 @@
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const long long megabytes = argc > 1 ? std::atoll(argv[1]) : 20;
+    long long megabytes = 20;
+    bool bareLf = false, kanji = false, observe = false;
+    for (int i = 1; i < argc; ++i) {
+        const bool hasValue = i + 1 < argc;
+        if (!std::strcmp(argv[i], "--eol") && hasValue)
+            bareLf = !std::strcmp(argv[++i], "lf");
+        else if (!std::strcmp(argv[i], "--text") && hasValue)
+            kanji = !std::strcmp(argv[++i], "kanji");
+        else if (!std::strcmp(argv[i], "--observe"))
+            observe = true;
+        else
+            megabytes = std::atoll(argv[i]);
+    }
     const long long total = megabytes * 1000 * 1000;
 
-    // 80 printable columns and CR LF; the last line carries a marker.
+    // 80 columns: printable ASCII, or 40 kanji of two bytes each.
     std::string line;
-    for (int i = 0; i < 80; ++i)
-        line += static_cast<char>('!' + i % 90);
-    line += "\r\n";
+    if (kanji) {
+        for (int i = 0; i < 4; ++i)
+            line += cp932::sj("漢字表示試験日本語文");
+    } else {
+        for (int i = 0; i < 80; ++i)
+            line += static_cast<char>('!' + i % 90);
+    }
+    line += bareLf ? "\n" : "\r\n";
     const long long lines = total / static_cast<long long>(line.size());
     const long long bytes = lines * static_cast<long long>(line.size());
 
@@ -56,6 +82,14 @@ int main(int argc, char** argv) {
     });
 
     TqTermMain w({"127.0.0.1", std::to_string(port)});
+    int sink = -1;
+    if (observe) {
+        sink = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        w.Memo1->lines().setLineObserver([sink](std::string_view rows) {
+            if (::write(sink, rows.data(), rows.size()) < 0)
+                std::perror("write");
+        });
+    }
     QElapsedTimer clock;
     long long received = 0;
     qint64 firstByte = -1, lastShown = -1;
@@ -95,13 +129,18 @@ int main(int argc, char** argv) {
     rusage ru{};
     ::getrusage(RUSAGE_SELF, &ru);
     const double seconds = double(lastShown - firstByte) / 1e9;
-    std::printf("qterm stream: %lld bytes in %lld lines, %.3f s, %.1f MB/s\n", bytes, lines, seconds,
-                double(bytes) / 1e6 / seconds);
+    std::printf("qterm stream (%s, %s): %lld bytes in %lld lines, %.3f s, %.1f MB/s\n", kanji ? "kanji" : "ascii",
+                bareLf ? "LF" : "CR LF", bytes, lines, seconds, double(bytes) / 1e6 / seconds);
+    const double cpu = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+    std::printf("CPU time: %.3f s, %.1f MB per CPU second%s\n", cpu, double(bytes) / 1e6 / cpu,
+                observe ? " (line observer on)" : "");
     std::printf("peak resident memory: %.1f MB\n", double(ru.ru_maxrss) / 1024.0);
     std::printf("longest gap between 10 ms timer ticks: %.1f ms\n", double(longestGap) / 1e6);
     std::printf("lines kept in the view: %d\n", w.Memo1->shownLines());
     w.telnet().CloseConnection();
     server.join();
     ::close(listener);
+    if (sink >= 0)
+        ::close(sink);
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -190,5 +191,214 @@ TEST(LineAssembly, RandomStreamsLoseNoByte) {
         (void)prev;
         EXPECT_EQ(linesOf(a), expect) << "round " << round;
         EXPECT_EQ(m.shown, linesOf(a)) << "round " << round;
+    }
+}
+
+namespace {
+
+const std::string kBad = "\xEF\xBF\xBD";  // U+FFFD
+
+std::size_t rowsOf(const LineAssembly& a) {
+    std::size_t rows = 0;
+    for (const auto& l : a.lines())
+        rows += 1 + static_cast<std::size_t>(std::count(l.begin(), l.end(), '\n'));
+    return rows;
+}
+
+// A view as the window has it: it keeps the first `kept` bytes of its last line after
+// removing that line's first `cutRows` rows, and appends only the rest.
+struct AppendingMirror {
+    Lines shown;
+    std::size_t inserted = 0;  // bytes the view had to insert
+    void apply(const LineAssembly& a, LineAssembly::Update u) {
+        const auto& all = a.lines();
+        ASSERT_LE(u.dropped, shown.size());
+        shown.erase(shown.begin(), shown.begin() + static_cast<long>(u.dropped));
+        const std::size_t fc = u.firstChanged;
+        if (u.kept > 0) {
+            ASSERT_EQ(shown.size(), fc + 1);
+            std::string& last = shown.back();
+            for (std::size_t r = 0; r < u.cutRows; ++r) {
+                const std::size_t lf = last.find('\n');
+                ASSERT_NE(lf, std::string::npos);
+                last.erase(0, lf + 1);
+            }
+            ASSERT_LE(u.kept, all[fc].size());
+            last += all[fc].substr(u.kept);
+            inserted += all[fc].size() - u.kept;
+        } else {
+            ASSERT_LE(fc, shown.size());
+            shown.resize(fc);
+            shown.push_back(all[fc]);
+            inserted += all[fc].size();
+        }
+        for (std::size_t i = fc + 1; i < all.size(); ++i) {
+            shown.push_back(all[i]);
+            inserted += all[i].size() + 1;
+        }
+    }
+};
+
+} // namespace
+
+// Once an encoding is set, lines hold the text as shown: decoded to UTF-8, NUL bytes left
+// out, a character split across chunks whole, invalid bytes as U+FFFD.
+TEST(LineAssembly, DecodedLines) {
+    struct Case {
+        Encoding encoding;
+        std::vector<std::string> chunks;
+        Lines lines;
+    };
+    const std::vector<Case> cases = {
+        {Encoding::Cp932, {"ab\x82", "\xa0\r\n"}, {"ab\xE3\x81\x82", ""}},
+        {Encoding::Cp932, {std::string("a\r\0b\0", 5)}, {"a", "b"}},
+        {Encoding::Cp932, {"a\nb", "\r", "\nc"}, {"a\nb", "\nc"}},
+        {Encoding::Cp932, {"x\x82\ry"}, {"x" + kBad, "y"}},
+        {Encoding::Cp932, {"x\x82", "\r\ny"}, {"x" + kBad, "y"}},
+        {Encoding::Utf8, {"\xE3\x81", "\x82x\xF0", "\x9F\x98", "\x80"}, {"\xE3\x81\x82x\xF0\x9F\x98\x80"}},
+        {Encoding::Utf8, {"\xE3\x81\r\n"}, {kBad, ""}},
+        {Encoding::EucJp, {"\x8f", "\xb0", "\xa1\xa4", "\xa2\r\n"}, {"\xE4\xB8\x82\xE3\x81\x82", ""}},
+    };
+    for (const Case& c : cases) {
+        LineAssembly a;
+        a.setEncoding(c.encoding);
+        for (const auto& chunk : c.chunks)
+            a.append(chunk);
+        EXPECT_EQ(linesOf(a), c.lines) << encodingName(c.encoding) << " " << c.chunks[0];
+    }
+}
+
+TEST(LineAssembly, EncodingSwitchAppliesToLaterBytes) {
+    LineAssembly a;
+    EXPECT_EQ(a.encoding(), std::nullopt);
+    a.setEncoding(Encoding::Cp932);
+    a.append("\x82\xa0\r\n\x82");
+    a.setEncoding(Encoding::Utf8);
+    EXPECT_EQ(a.encoding(), Encoding::Utf8);
+    a.append("\xE3\x81\x82\r\n\x82\xa0");
+    EXPECT_EQ(linesOf(a), (Lines{"\xE3\x81\x82", kBad + "\xE3\x81\x82", kBad + kBad}));
+}
+
+// The observer sees every row once, in order, a chunk's rows in one call, also when the
+// scrollback drops them before the view could show them, and for bare-LF hosts.
+TEST(LineAssembly, ObserverSeesEveryRowOnce) {
+    struct Case {
+        const char* name;
+        std::size_t byteLimit, lineLimit;
+        std::vector<std::string> chunks;
+        std::vector<std::string> calls;
+        std::string unfinished;
+    };
+    std::string many;
+    std::string manyRows;
+    for (int i = 0; i < 50; ++i) {
+        many += "line" + std::to_string(i) + "\r\n";
+        manyRows += "line" + std::to_string(i) + "\n";
+    }
+    const std::vector<Case> cases = {
+        {"CR LF lines", 1 << 20, 1000, {"one\r\ntwo\r\nthr", "ee\r\n", "x"}, {"one\ntwo\n", "three\n"}, "x"},
+        {"bare LF rows", 1 << 20, 1000, {"one\ntw", "o\nx"}, {"one\n", "two\n"}, "x"},
+        {"NUL left out", 1 << 20, 1000, {std::string("a\r\0b\r\n", 6)}, {"a\nb\n"}, ""},
+        {"held character", 1 << 20, 1000, {"ok\r\nx\x82"}, {"ok\n"}, "x" + kBad},
+        {"lines dropped within a chunk", 40, 3, {many}, {manyRows}, ""},
+        {"rows of a line beyond the bound", 40, 3, {std::string(manyRows).append("end")}, {manyRows}, "end"},
+    };
+    for (const Case& c : cases) {
+        LineAssembly a(c.byteLimit, c.lineLimit);
+        a.setEncoding(Encoding::Cp932);
+        std::vector<std::string> calls;
+        a.setLineObserver([&](std::string_view rows) { calls.emplace_back(rows); });
+        for (const auto& chunk : c.chunks)
+            a.append(chunk);
+        EXPECT_EQ(calls, c.calls) << c.name;
+        EXPECT_EQ(a.unfinishedLine(), c.unfinished) << c.name;
+    }
+}
+
+// A bare-LF stream far beyond the bound, in random chunks: the observer's text followed by
+// the unfinished row is exactly the stream.
+TEST(LineAssembly, ObserverLosesNothingOfALongLine) {
+    std::mt19937 rng(99);
+    LineAssembly a(300, 20);
+    a.setEncoding(Encoding::Cp932);
+    std::string seen, expect;
+    a.setLineObserver([&](std::string_view rows) { seen += rows; });
+    std::string stream;
+    for (int i = 0; i < 2000; ++i)
+        stream += (i % 7 == 0 ? std::string(rng() % 50, 'y') : "row" + std::to_string(i)) + "\n";
+    stream += std::string(700, 'z');  // a last row longer than the bound, with no LF
+    for (std::size_t at = 0; at < stream.size();) {
+        const std::size_t n = std::min<std::size_t>(1 + rng() % 200, stream.size() - at);
+        a.append(stream.substr(at, n));
+        at += n;
+    }
+    EXPECT_EQ(seen + a.unfinishedLine(), stream);
+    EXPECT_LE(a.storedBytes(), 300u);
+}
+
+// Views fed per chunk, by takeUpdate() at random moments, or by merged per-chunk updates
+// all end up with the lines, and the bounds hold, in both modes, with bytes, rows and
+// CR rules mixed at random.
+TEST(LineAssembly, AppendingViewsStayInLine) {
+    const std::vector<std::string> alphabet = {"a", "\r", "\n", std::string(1, '\0'), "\x82\xa0", "\x82", "\xa0"};
+    std::mt19937 rng(4711);
+    for (int round = 0; round < 300; ++round) {
+        const bool decoded = round % 2 == 0;
+        const std::size_t byteLimit = 20 + rng() % 60, lineLimit = 2 + rng() % 10;
+        LineAssembly a(byteLimit, lineLimit);
+        if (decoded)
+            a.setEncoding(Encoding::Cp932);
+        AppendingMirror each, taken, merged;
+        LineAssembly::Update pending;
+        bool havePending = false;
+        for (int i = 0; i < 60; ++i) {
+            std::string c;
+            for (int k = static_cast<int>(rng() % 25); k > 0; --k)
+                c += alphabet[rng() % alphabet.size()];
+            const auto u = a.append(c);
+            each.apply(a, u);
+            pending = havePending ? LineAssembly::merge(pending, u) : u;
+            havePending = true;
+            if (rng() % 4 == 0)
+                taken.apply(a, a.takeUpdate());
+            if (rng() % 4 == 0) {
+                merged.apply(a, pending);
+                havePending = false;
+            }
+            ASSERT_LE(a.storedBytes(), byteLimit) << "round " << round;
+            ASSERT_LE(rowsOf(a), lineLimit) << "round " << round;
+        }
+        taken.apply(a, a.takeUpdate());
+        if (havePending)
+            merged.apply(a, pending);
+        EXPECT_EQ(each.shown, linesOf(a)) << "round " << round;
+        EXPECT_EQ(taken.shown, linesOf(a)) << "round " << round;
+        EXPECT_EQ(merged.shown, linesOf(a)) << "round " << round;
+    }
+}
+
+// What the view inserts is never more than what arrived: a growing line costs its new
+// bytes, also for a host that ends lines with a bare LF and so never ends a line at all.
+TEST(LineAssembly, ViewInsertsOnlyNewText) {
+    for (const std::string eol : {"\r\n", "\n"}) {
+        LineAssembly a(4000, 100);
+        a.setEncoding(Encoding::Cp932);
+        AppendingMirror view;
+        std::size_t received = 0;
+        std::string text;
+        for (int i = 0; i < 3000; ++i)
+            text += "\x8a\xbf\x8e\x9a row " + std::to_string(i) + eol;
+        for (std::size_t at = 0, k = 0; at < text.size(); ++k) {
+            const std::size_t n = std::min<std::size_t>(37 + k % 300, text.size() - at);
+            a.append(text.substr(at, n));
+            received += n;
+            at += n;
+            if (k % 3 == 0)
+                view.apply(a, a.takeUpdate());
+        }
+        view.apply(a, a.takeUpdate());
+        EXPECT_EQ(view.shown, linesOf(a));
+        // Kanji take three bytes in UTF-8 against two received.
+        EXPECT_LE(view.inserted, received * 3 / 2) << (eol == "\n" ? "LF" : "CR LF");
     }
 }

@@ -1,0 +1,128 @@
+// Memo1 on its own and in the window: what the user sees of the received bytes.
+#include <gtest/gtest.h>
+
+#include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
+
+#include <future>
+#include <memory>
+#include <random>
+
+#include "LoopbackServer.h"
+#include "OutputView.h"
+#include "guardedapp.h"
+#include "mainform.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// The assembly's lines as the document shows them in plain text: rows one per line.
+QString expectedText(const LineAssembly& a) {
+    std::string all;
+    for (const auto& l : a.lines()) {
+        if (&l != &a.lines().front())
+            all += '\n';
+        all += l;
+    }
+    return QString::fromUtf8(all.data(), static_cast<qsizetype>(all.size()));
+}
+
+int rowsOf(const LineAssembly& a) {
+    int rows = 0;
+    for (const auto& l : a.lines())
+        rows += 1 + static_cast<int>(std::count(l.begin(), l.end(), '\n'));
+    return rows;
+}
+
+} // namespace
+
+// A lone LF is a break within its line: two rows on screen, one line of the scrollback.
+TEST(OutputView, BareLfBreaksWithinTheLine) {
+    OutputView v;
+    v.append("a\nb");
+    v.flush();
+    v.append("c\nd\r\ne");
+    v.flush();
+    EXPECT_EQ(v.toPlainText(), "a\nbc\nd\ne");
+    EXPECT_EQ(v.document()->blockCount(), 4);
+    EXPECT_EQ(v.shownLines(), 2);
+    EXPECT_TRUE(v.textCursor().atEnd());
+}
+
+// Random streams of every kind of line end, NUL, split and invalid characters, past
+// both bounds: after every refresh the document holds exactly the kept lines, row by row.
+TEST(OutputView, FollowsTheLinesThroughEveryRefresh) {
+    const std::vector<std::string> alphabet = {"ab", "\n", std::string(1, '\0'), "\x82\xa0", "\x82", "\x8a", "\r", "\r\n"};
+    std::mt19937 rng(2024);
+    for (int round = 0; round < 60; ++round) {
+        // Every other round is a bare-LF host: one line that grows past both bounds.
+        const std::size_t letters = alphabet.size() - (round % 2 ? 2 : 0);
+        OutputView v(nullptr, 100 + rng() % 400, 3 + rng() % 20);
+        for (int i = 0; i < 80; ++i) {
+            std::string c;
+            for (int k = static_cast<int>(rng() % 40); k > 0; --k)
+                c += alphabet[rng() % letters];
+            v.append(c);
+            if (rng() % 3 == 0) {
+                v.flush();
+                ASSERT_EQ(v.toPlainText(), expectedText(v.lines())) << "round " << round << " chunk " << i;
+                ASSERT_EQ(v.document()->blockCount(), rowsOf(v.lines())) << "round " << round;
+            }
+        }
+    }
+}
+
+// Characters from a host's own character set, whichever the user picked.
+TEST(OutputView, ShowsEachEncoding) {
+    struct Case {
+        Encoding encoding;
+        std::vector<std::string> chunks;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {Encoding::Cp932, {"\x93\xfa", "\x96", "\x7b\r\n"}, "日本\n"},
+        {Encoding::Utf8, {"\xE6\x97", "\xA5\xE6\x9C", "\xAC \xF0\x9F\x98", "\x80"}, "日本 😀"},
+        {Encoding::EucJp, {"\xc6", "\xfc\xcb\xdc\x8f", "\xb0\xa1"}, "日本丂"},
+        {Encoding::Utf8, {"a\xE2\x80\xA9" "b"}, "a\xEF\xBF\xBD" "b"},  // no paragraph break of its own
+    };
+    for (const Case& c : cases) {
+        OutputView v;
+        v.setEncoding(c.encoding);
+        EXPECT_EQ(v.encoding(), c.encoding);
+        for (const auto& chunk : c.chunks) {
+            v.append(chunk);
+            v.flush();
+        }
+        EXPECT_EQ(v.toPlainText(), QString::fromUtf8(c.shown)) << encodingName(c.encoding);
+    }
+}
+
+// The switch applies to the bytes that arrive after it; what is on screen stays.
+TEST(QtermWindow, EncodingSwitchDuringSession) {
+    GuardedApplication* app = static_cast<GuardedApplication*>(QCoreApplication::instance());
+    app->setErrorSink([](const std::string& m) { ADD_FAILURE() << "error box: " << m; });
+    std::promise<void> switched;
+    std::shared_future<void> switchedF = switched.get_future().share();
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    LoopbackServer server([&](int fd) {
+        SendAll(fd, "\x93\xfa\x96\x7b\r\n\xE3");  // 日本 in code page 932, then a UTF-8 start
+        switchedF.wait();
+        SendAll(fd, "\x81\x82\r\n\xE6\x97\xA5");
+        released.wait();
+    });
+    TqTermMain w({"127.0.0.1", std::to_string(server.Port())});
+    ASSERT_TRUE(w.FormShow());
+    w.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.Memo1->toPlainText().startsWith(QString::fromUtf8("日本\n")); }, 5000));
+    // The lone E3 has arrived and is held as the start of a character.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.Memo1->lines().unfinishedLine() == "\xEF\xBF\xBD"; }, 5000));
+    w.Memo1->setEncoding(Encoding::Utf8);
+    switched.set_value();
+    const QString want = QString::fromUtf8("日本\n\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\n日");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.Memo1->toPlainText() == want; }, 5000))
+        << w.Memo1->toPlainText().toStdString();
+    release.set_value();
+}
