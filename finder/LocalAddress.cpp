@@ -8,6 +8,12 @@
 
 namespace {
 
+std::string dotted(const sockaddr* address) {
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
+    return text;
+}
+
 class SystemAddressSource : public AddressSource {
 public:
     std::string hostName() override {
@@ -46,10 +52,13 @@ public:
         for (ifaddrs* i = list; i; i = i->ifa_next) {
             if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET)
                 continue;
-            char text[INET_ADDRSTRLEN] = {};
-            ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr, text,
-                        sizeof text);
-            out.push_back({text, (i->ifa_flags & IFF_UP) != 0, (i->ifa_flags & IFF_LOOPBACK) != 0});
+            InterfaceAddress a{dotted(i->ifa_addr), (i->ifa_flags & IFF_UP) != 0,
+                               (i->ifa_flags & IFF_LOOPBACK) != 0};
+            if ((i->ifa_flags & IFF_BROADCAST) && i->ifa_broadaddr &&
+                i->ifa_broadaddr->sa_family == AF_INET)
+                a.broadcast = dotted(i->ifa_broadaddr);
+            a.name = i->ifa_name ? i->ifa_name : "";
+            out.push_back(std::move(a));
         }
         ::freeifaddrs(list);
         return out;
@@ -63,8 +72,19 @@ std::unique_ptr<AddressSource> systemAddressSource() {
 }
 
 bool isDottedQuad(const std::string& text) {
-    in_addr a{};
-    return ::inet_pton(AF_INET, text.c_str(), &a) == 1;
+    int parts = 0;
+    std::size_t i = 0;
+    while (parts < 4) {
+        const std::size_t start = i;
+        int value = 0;
+        while (i < text.size() && i - start < 3 && text[i] >= '0' && text[i] <= '9')
+            value = value * 10 + (text[i++] - '0');
+        if (i == start || value > 255 || (i < text.size() && text[i] >= '0' && text[i] <= '9'))
+            return false;
+        if (++parts < 4 && (i >= text.size() || text[i++] != '.'))
+            return false;
+    }
+    return i == text.size();
 }
 
 bool isLoopback(const std::string& dotted) {

@@ -104,6 +104,7 @@ FinderSettings readSettings(const std::string& settingsFile) {
     s.UtilityCheck = f.read("utility", "check", d.UtilityCheck);
     s.SortKey = f.read("system", "sort", d.SortKey);
     s.TestMode = f.read("system", "testmode", d.TestMode);
+    s.Networks = f.read("system", "networks", d.Networks);
     return s;
 }
 

@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
 
     GuardedApplication app(argc, argv);
     FormServices services;
-    services.fixedAddress = address;
+    if (!address.empty())
+        services.targets.addresses = {address};
     try {
         const std::string exe = QFile::encodeName(QCoreApplication::applicationFilePath()).toStdString();
         TqsearchForm form(std::move(services),

@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
     }
     FormServices services;
     services.dialogs = std::make_shared<SilentDialogs>();
-    services.fixedAddress = "127.0.0.1";
+    services.targets.addresses = {"127.0.0.1"};
     services.tickMs = 500;
     services.finalWaitMs = 200;
     TqsearchForm form(services);

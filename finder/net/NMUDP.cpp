@@ -48,6 +48,12 @@ std::optional<std::string> socketErrorText(int code, int tolerated) {
     return code == 0 ? std::string() : "Unknown Error No. " + std::to_string(code);
 }
 
+std::string bindErrorText(int code, int port) {
+    if (code == EADDRINUSE)
+        return "UDP port " + std::to_string(port) + " is in use by another program";
+    return socketErrorText(code, 0).value_or(std::string());
+}
+
 TNMUDP::TNMUDP() : notify_(std::make_unique<Notify>()) {
     ReportLevel = 1;
     ReportStatus(8, "Initializing Winsock");
@@ -89,14 +95,15 @@ void TNMUDP::Loaded() { bindSocket(); }
 
 void TNMUDP::bindSocket() {
     notify_->dropReader();
+    bindError_ = 0;
     if (socket_ < 0)
         return;
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     local.sin_port = htons(static_cast<std::uint16_t>(localPort_));
-    // A port in use leaves the socket unbound, without a report.
-    (void)::bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    // A port in use leaves the socket unbound, without a report; the code is kept.
+    bindError_ = ::bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 ? 0 : errno;
     notify_->reader = new QSocketNotifier(socket_, QSocketNotifier::Read, &notify_->context);
     QObject::connect(notify_->reader, &QSocketNotifier::activated, &notify_->context,
                      [this] {

@@ -19,6 +19,10 @@ public:
 // is set in the code (the tolerance test). Code 0 gives an empty text.
 std::optional<std::string> socketErrorText(int code, int tolerated);
 
+// What a failed bind of `port` means to the user: a port held by another program named
+// as such, any other code as the socket error text.
+std::string bindErrorText(int code, int port);
+
 class TNMUDP {
 public:
     static constexpr int kBufferSize = 2048;
@@ -54,6 +58,9 @@ public:
 
     // The port the socket is bound to (0 when unbound).
     int boundPort() const;
+    // The error code of the last bind (0 when it succeeded). The endpoint itself goes on
+    // unbound; a caller that needs the port looks here.
+    int bindError() const { return bindError_; }
 
     std::function<void(TNMUDP& sender, int numberBytes, const std::string& fromIP, int port)>
         OnDataReceived;
@@ -76,6 +83,7 @@ private:
     int localPort_ = 0;
     int socket_ = -1;
     int lastError_ = 0;
+    int bindError_ = 0;
     bool initialised_ = false;
     std::string lastStatus_;
     std::unique_ptr<Notify> notify_;
