@@ -146,6 +146,8 @@ std::string macText(std::string_view hex) {
     return mac;
 }
 
+int replyModel(std::string_view hex) { return byteValue(hex, 6); }
+
 std::string uptimeText(std::int32_t seconds) {
     return ZeroPad(seconds / 3600, 5) + ":" + ZeroPad(seconds % 3600 / 60, 2) + ":" +
            ZeroPad(seconds % 60, 2);

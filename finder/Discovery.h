@@ -50,6 +50,8 @@ struct DeviceEntry {
 };
 DeviceEntry decodeReply(std::string_view hex, int number, const DecodeRules& rules);
 std::string macText(std::string_view hex);
+// The model code (byte 6) of a reply.
+int replyModel(std::string_view hex);
 std::string uptimeText(std::int32_t seconds);
 
 // The MAC texts of rows 1..foundCount, so that a reply finds its row in constant time

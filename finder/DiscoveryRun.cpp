@@ -45,6 +45,7 @@ DiscoveryRun::DiscoveryRun(TNMUDP& endpoint, RunTimer& timer, DeviceGrid& grid, 
 
 void DiscoveryRun::start() {
     Memo1.clear();
+    models.clear();
     FoundCount = 0;
     SendsLeft = 2;
     bindReplyPort();
@@ -123,6 +124,8 @@ void DiscoveryRun::received(TNMUDP& sender, int numberBytes, const std::string& 
 }
 
 void DiscoveryRun::data_chk(const std::string& /*fromIP*/, const std::string& hex) {
-    if (int row = addReply(grid_, FoundCount, hex, Decode, &index_))
+    if (int row = addReply(grid_, FoundCount, hex, Decode, &index_)) {
+        models[grid_.cell(3, row)] = replyModel(hex);
         rows_.rowsChanged(row);
+    }
 }

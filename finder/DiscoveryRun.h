@@ -62,6 +62,7 @@ public:
     std::string Panel1;               // host name of the run
     std::string Panel2;               // the first network's address as text
     std::vector<SearchNetwork> networks;
+    std::unordered_map<std::string, int> models;  // model code by listed MAC
 
     // Binds port 9010 (an endpoint error, or a port held elsewhere, is thrown), picks the
     // networks, sends the first requests, arms the timer and empties the rows.

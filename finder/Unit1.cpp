@@ -114,10 +114,6 @@ FormServices withDefaults(FormServices s) {
 
 }  // namespace
 
-void TqsearchForm::RunTick::start() { timer->start(); }
-void TqsearchForm::RunTick::stop() { timer->stop(); }
-bool TqsearchForm::RunTick::active() const { return timer->isActive(); }
-
 TqsearchForm::TqsearchForm(FormServices services, StartSettings settings, QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),

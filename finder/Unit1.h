@@ -14,6 +14,7 @@
 #include "Launch.h"
 #include "LocalAddress.h"
 #include "DiscoveryRun.h"
+#include "QtRunTimer.h"
 #include "Settings.h"
 #include "TableSort.h"
 #include "net/NMUDP.h"
@@ -100,14 +101,7 @@ public:
     TNMUDP NMUDP1;
 
 private:
-    // Timer1 as the run sees it.
-    struct RunTick : RunTimer {
-        QTimer*& timer;
-        explicit RunTick(QTimer*& t) : timer(t) {}
-        void start() override;
-        void stop() override;
-        bool active() const override;
-    } runTick_{Timer1};
+    QtRunTimer runTick_{Timer1};  // Timer1 as the run sees it
 
 public:
     DiscoveryRun Run;
