@@ -72,7 +72,8 @@ void TNMUDP::makeSocket() {
     if (socket_ >= 0)
         ::close(socket_);
     // Non-blocking, so a stale notification can never stall the window thread.
-    socket_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    constexpr int type = SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC;
+    socket_ = openSocket ? openSocket(AF_INET, type, 0) : ::socket(AF_INET, type, 0);
     if (socket_ < 0) {
         CheckSocketError(kTolerated);
         return;

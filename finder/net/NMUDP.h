@@ -62,6 +62,9 @@ public:
     // unbound; a caller that needs the port looks here.
     int bindError() const { return bindError_; }
 
+    // Makes the sockets (::socket); tests put a failing one in.
+    std::function<int(int domain, int type, int protocol)> openSocket;
+
     std::function<void(TNMUDP& sender, int numberBytes, const std::string& fromIP, int port)>
         OnDataReceived;
     std::function<void(TNMUDP& sender)> OnDataSend;

@@ -370,3 +370,70 @@ TEST_F(SearchRun, ArbitraryDatagramsNeverBreakTheWindow) {
     EXPECT_LT(form->FoundCount, form->grid().rowCount());
     EXPECT_EQ(form->gridModel()->rowCount(), form->grid().rowCount() - 1);
 }
+
+// Port 9010 held by another program: the run ends at once with the cause in the error box
+// (not with "nothing found"), and the window is idle again and can search later.
+TEST_F(SearchRun, PortHeldElsewhereEndsTheRunWithItsCause) {
+    auto* app = static_cast<GuardedApplication*>(QCoreApplication::instance());
+    std::vector<std::string> errors;
+    app->setErrorSink([&](const std::string& m) { errors.push_back(m); });
+    auto sim = startSim(sampleAppliances(1));
+    auto form = makeForm(100, 100);
+    int holder = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    any.sin_port = htons(9010);
+    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+
+    form->BitBtn2->click();
+    ASSERT_TRUE(waitUntil([&] { return !errors.empty(); }, 3000));
+    EXPECT_EQ(errors, std::vector<std::string>{"UDP port 9010 is in use by another program"});
+    EXPECT_TRUE(form->BitBtn2->isEnabled());
+    EXPECT_TRUE(form->ComboBox1->isEnabled());
+    EXPECT_TRUE(form->StringGrid1->isEnabled());
+    EXPECT_TRUE(form->Panel4->isHidden());
+    EXPECT_FALSE(form->Timer1->isActive());
+    EXPECT_NE(form->NMUDP1.localPort(), 9010);
+    EXPECT_TRUE(sim->requests().empty());
+    // No result box: the run did not end as a search that found nothing.
+    for (const auto& b : dialogs->shown)
+        EXPECT_EQ(b.kind, "information") << b.text;
+    EXPECT_EQ(dialogs->shown.size(), 1u);  // the first-run hint only
+
+    ::close(holder);
+    search(*form);
+    EXPECT_EQ(form->FoundCount, 1);
+    EXPECT_EQ(errors.size(), 1u);
+    app->setErrorSink(&GuardedApplication::showErrorBox);
+}
+
+// The endpoint's socket fails at the second round of a run: the error is shown once, the
+// run stops (no further request), the window is idle, and the next run works again.
+TEST_F(SearchRun, SocketFailureDuringARunStopsItCleanly) {
+    auto* app = static_cast<GuardedApplication*>(QCoreApplication::instance());
+    std::vector<std::string> errors;
+    app->setErrorSink([&](const std::string& m) { errors.push_back(m); });
+    auto sim = startSim(sampleAppliances(2));
+    auto form = makeForm(200, 100);
+    form->BitBtn2->click();
+    ASSERT_TRUE(waitUntil([&] { return sim->requests().size() == 1 && form->FoundCount == 2; }, 3000));
+    form->NMUDP1.openSocket = [](int, int, int) {
+        errno = ENOBUFS;
+        return -1;
+    };
+    ASSERT_TRUE(waitUntil([&] { return !errors.empty(); }, 3000));
+    EXPECT_EQ(errors, std::vector<std::string>{"Unknown Error No. " + std::to_string(ENOBUFS)});
+    EXPECT_TRUE(form->BitBtn2->isEnabled());
+    EXPECT_TRUE(form->Panel4->isHidden());
+    EXPECT_FALSE(form->Timer1->isActive());
+    waitUntil([] { return false; }, 500);  // no tick is left to send
+    EXPECT_EQ(sim->requests().size(), 1u);
+    EXPECT_EQ(errors.size(), 1u);
+
+    form->NMUDP1.openSocket = nullptr;
+    search(*form);
+    EXPECT_EQ(sim->requests().size(), 4u);
+    EXPECT_EQ(form->FoundCount, 2);
+    EXPECT_EQ(errors.size(), 1u);
+    app->setErrorSink(&GuardedApplication::showErrorBox);
+}
