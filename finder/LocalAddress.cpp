@@ -14,6 +14,29 @@ std::string dotted(const sockaddr* address) {
     return text;
 }
 
+std::uint32_t addressOf(const sockaddr* a) {
+    return ntohl(reinterpret_cast<const sockaddr_in*>(a)->sin_addr.s_addr);
+}
+
+// The interface's broadcast address. An address added without one ("ip addr add
+// 10.78.1.1/16") reports its own address there; the network's last address is meant.
+std::string broadcastOf(const ifaddrs& i) {
+    const std::uint32_t own = addressOf(i.ifa_addr);
+    std::uint32_t broadcast = 0;
+    if (i.ifa_broadaddr && i.ifa_broadaddr->sa_family == AF_INET)
+        broadcast = addressOf(i.ifa_broadaddr);
+    if ((broadcast == 0 || broadcast == own) && i.ifa_netmask && i.ifa_netmask->sa_family == AF_INET) {
+        const std::uint32_t mask = addressOf(i.ifa_netmask);
+        broadcast = mask == 0xFFFFFFFFu ? 0 : own | ~mask;
+    }
+    if (broadcast == 0 || broadcast == own)
+        return {};
+    sockaddr_in b{};
+    b.sin_family = AF_INET;
+    b.sin_addr.s_addr = htonl(broadcast);
+    return dotted(reinterpret_cast<const sockaddr*>(&b));
+}
+
 class SystemAddressSource : public AddressSource {
 public:
     std::string hostName() override {
@@ -54,9 +77,8 @@ public:
                 continue;
             InterfaceAddress a{dotted(i->ifa_addr), (i->ifa_flags & IFF_UP) != 0,
                                (i->ifa_flags & IFF_LOOPBACK) != 0};
-            if ((i->ifa_flags & IFF_BROADCAST) && i->ifa_broadaddr &&
-                i->ifa_broadaddr->sa_family == AF_INET)
-                a.broadcast = dotted(i->ifa_broadaddr);
+            if (i->ifa_flags & IFF_BROADCAST)
+                a.broadcast = broadcastOf(*i);
             a.name = i->ifa_name ? i->ifa_name : "";
             out.push_back(std::move(a));
         }

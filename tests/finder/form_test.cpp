@@ -437,3 +437,18 @@ TEST_F(SearchRun, SocketFailureDuringARunStopsItCleanly) {
     EXPECT_EQ(errors.size(), 1u);
     app->setErrorSink(&GuardedApplication::showErrorBox);
 }
+
+// networks=all from the settings file reaches the run: with no interface to search no
+// request goes out (not even the one-address request), and the run ends as one that found nothing.
+TEST_F(SearchRun, EveryNetworkWithoutAnInterfaceEndsAsNothingFound) {
+    StartSettings s = StartSettings::defaults();
+    s.settingsFileExists = true;
+    s.allNetworks = true;
+    auto sim = startSim(sampleAppliances(1));
+    auto form = makeForm(100, 100, s);
+    search(*form);
+    EXPECT_TRUE(sim->requests().empty());
+    EXPECT_EQ(form->FoundCount, 0);
+    ASSERT_EQ(dialogs->shown.size(), 1u);
+    EXPECT_EQ(lastBox().kind, "warning");
+}
