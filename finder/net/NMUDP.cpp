@@ -20,8 +20,9 @@ namespace {
 // The counterpart of the "would block" code that the endpoint tolerates.
 constexpr int kTolerated = EWOULDBLOCK;
 constexpr std::size_t kMaxHostName = 130;
-// Room for a full /24 answering at once, three times (about 1 KiB kernel cost each).
-constexpr int kReceiveBuffer = 1 << 20;
+// Room for a /20 answering at once (about 1 KiB kernel cost a datagram); the kernel
+// doubles it.
+constexpr int kReceiveBuffer = 4 << 20;
 
 }  // namespace
 
@@ -54,7 +55,7 @@ std::string bindErrorText(int code, int port) {
     return socketErrorText(code, 0).value_or(std::string());
 }
 
-TNMUDP::TNMUDP() : notify_(std::make_unique<Notify>()) {
+TNMUDP::TNMUDP() : receiveBuffer(kReceiveBuffer), notify_(std::make_unique<Notify>()) {
     ReportLevel = 1;
     ReportStatus(8, "Initializing Winsock");
     makeSocket();
@@ -81,7 +82,7 @@ void TNMUDP::makeSocket() {
     // Linux refuses datagrams to a broadcast address without this option.
     int on = 1;
     ::setsockopt(socket_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-    int size = kReceiveBuffer;
+    int size = receiveBuffer;
     if (::setsockopt(socket_, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
         ::setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
 }
@@ -109,7 +110,7 @@ void TNMUDP::bindSocket() {
     QObject::connect(notify_->reader, &QSocketNotifier::activated, &notify_->context,
                      [this] {
                          if (initialised_)
-                             ReceiveDatagram();
+                             receiveWaiting();
                      });
 }
 
@@ -198,18 +199,34 @@ std::optional<std::uint32_t> TNMUDP::lookup(const std::string& name) {
     return result->address;
 }
 
-void TNMUDP::ReceiveDatagram() {
+void TNMUDP::ReceiveDatagram() { receiveOne(true); }
+
+// A burst fills the socket faster than one notification per datagram empties it: read
+// what is already waiting in one go, a bounded batch so the loop stays responsive.
+void TNMUDP::receiveWaiting() {
+    constexpr int kBatch = 256;
+    const int socket = socket_;
+    if (!receiveOne(true))
+        return;
+    for (int k = 1; k < kBatch && socket_ == socket && receiveOne(false); ++k) {
+    }
+}
+
+bool TNMUDP::receiveOne(bool reportFailure) {
     sockaddr_in from{};
     socklen_t fromLen = sizeof from;
     ssize_t n = ::recvfrom(socket_, buffer_, sizeof buffer_, 0,
                            reinterpret_cast<sockaddr*>(&from), &fromLen);
+    if (n < 0 && !reportFailure)
+        return false;
     receivedLength_ = n < 0 ? -1 : static_cast<int>(n);
     if (!OnDataReceived)
-        return;
+        return n >= 0;
     const auto* a = reinterpret_cast<const unsigned char*>(&from.sin_addr.s_addr);
     std::string fromIP = std::to_string(a[0]) + "." + std::to_string(a[1]) + "." +
                          std::to_string(a[2]) + "." + std::to_string(a[3]);
     OnDataReceived(*this, receivedLength_, fromIP, ntohs(from.sin_port));
+    return n >= 0;
 }
 
 void TNMUDP::CopyReceived(std::string& stream) const {

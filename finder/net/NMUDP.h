@@ -62,6 +62,9 @@ public:
     // unbound; a caller that needs the port looks here.
     int bindError() const { return bindError_; }
 
+    // The receive buffer each new socket asks for (bytes); beyond the system's limit only
+    // where the process may (SO_RCVBUFFORCE).
+    int receiveBuffer;
     // Makes the sockets (::socket); tests put a failing one in.
     std::function<int(int domain, int type, int protocol)> openSocket;
 
@@ -77,6 +80,8 @@ private:
     struct Notify;
 
     void makeSocket();
+    void receiveWaiting();
+    bool receiveOne(bool reportFailure);
     void bindSocket();
     std::uint32_t ResolveRemote();
     std::optional<std::uint32_t> lookup(const std::string& name);
