@@ -10,6 +10,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <chrono>
 #include <thread>
 #include <unistd.h>
 
@@ -202,13 +203,15 @@ std::optional<std::uint32_t> TNMUDP::lookup(const std::string& name) {
 void TNMUDP::ReceiveDatagram() { receiveOne(true); }
 
 // A burst fills the socket faster than one notification per datagram empties it: read
-// what is already waiting in one go, a bounded batch so the loop stays responsive.
+// what is already waiting in one go, for a few milliseconds at most so the loop stays
+// responsive (the handler's cost grows with the rows listed).
 void TNMUDP::receiveWaiting() {
-    constexpr int kBatch = 256;
+    using Clock = std::chrono::steady_clock;
+    const auto until = Clock::now() + std::chrono::milliseconds(4);
     const int socket = socket_;
     if (!receiveOne(true))
         return;
-    for (int k = 1; k < kBatch && socket_ == socket && receiveOne(false); ++k) {
+    while (socket_ == socket && Clock::now() < until && receiveOne(false)) {
     }
 }
 
