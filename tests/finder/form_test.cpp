@@ -516,8 +516,9 @@ TEST_F(SearchRun, FloodKeepsTheWindowResponsiveAndTheCountExact) {
     std::set<std::string> listed;
     for (int row = 0; row < form->gridModel()->rowCount(); ++row) {
         const std::string mac = fromQ(form->gridModel()->index(row, 3).data().toString());
-        if (!mac.empty())
+        if (!mac.empty()) {
             EXPECT_TRUE(listed.insert(mac).second) << mac;
+        }
     }
     EXPECT_EQ(listed, received);
     EXPECT_EQ(form->FoundCount, static_cast<int>(received.size()));
