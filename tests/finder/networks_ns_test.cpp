@@ -275,3 +275,25 @@ TEST_F(TwoAdapters, WindowSearchesEveryNetwork) {
     EXPECT_EQ(wide[2].to, "10.78.255.255");
     EXPECT_EQ(narrow[2].fromPort, 9010);
 }
+
+// On a terminal the scan shows one progress line on stderr (rewritten in place), and the
+// table still goes to stdout.
+TEST_F(TwoAdapters, ProgressLineOnlyOnATerminal) {
+    if (sh("command -v script") != 0) {
+        const char* v = std::getenv("QLX_REQUIRE_ALL_TESTS");
+        if (v && std::string(v) == "1")
+            FAIL() << "needs script (bsdutils)";
+        GTEST_SKIP() << "needs script (bsdutils)";
+    }
+    startBoth();
+    // script gives the scan a terminal on stdin, stdout and stderr; stdout goes to a file.
+    const Result r = inFinder("script", "-qec '" + dir + "/qlxsearch --scan --all-networks --format csv >" + dir +
+                                            "/table' /dev/null");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("qlxsearch: 2 network(s), "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("s left, "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" found"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find('\n'), std::string::npos) << r.out;  // one line, rewritten in place
+    const std::string table = slurp(dir + "/table");
+    EXPECT_NE(table.find("00:80:45:00:00:03"), std::string::npos) << table;
+}
