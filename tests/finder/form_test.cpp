@@ -271,12 +271,13 @@ TEST_F(SearchRun, EleventhApplianceGrowsTheTable) {
 
 TEST_F(SearchRun, RepliesInTheFinalWaitAreNotCounted) {
     auto list = sampleAppliances(2);
-    // The last tick comes 200 ms after request 3 and the wait lasts 900 ms more; the
-    // answer to request 3 arrives in the middle of that wait.
+    // The last tick comes 100 ms after request 3 and the wait lasts 3 s more; the answer
+    // to request 3 arrives 1 s after it, far from both ends of the wait even on a loaded
+    // machine.
     list[1].answers = {3};
-    list[1].delayMs = 500;
+    list[1].delayMs = 1000;
     auto sim = startSim(list);
-    auto form = makeForm(200, 900);
+    auto form = makeForm(100, 3000);
     search(*form);
     EXPECT_EQ(form->FoundCount, 1);
     EXPECT_EQ(lastBox().text, foundText(1));
