@@ -16,7 +16,8 @@ std::string_view hexByte(std::string_view hex, int k) { return cut(hex, 2 * k + 
 
 int byteValue(std::string_view hex, int k) { return HexToInt(hexByte(hex, k)); }
 
-// A whole decimal number with optional leading blanks and sign, else `fallback`.
+// A whole decimal number with optional leading blanks and sign, else `fallback`; so is
+// a number outside the 32-bit range, whatever its length.
 int decimalOr(std::string_view s, int fallback) {
     std::size_t i = 0;
     while (i < s.size() && s[i] == ' ')
@@ -26,12 +27,17 @@ int decimalOr(std::string_view s, int fallback) {
         negative = s[i++] == '-';
     if (i == s.size())
         return fallback;
-    long value = 0;
+    constexpr long long kLimit = 2147483648LL;  // the magnitude of the lowest int
+    long long value = 0;
     for (; i < s.size(); ++i) {
         if (s[i] < '0' || s[i] > '9')
             return fallback;
         value = value * 10 + (s[i] - '0');
+        if (value > kLimit)
+            return fallback;
     }
+    if (!negative && value == kLimit)
+        return fallback;
     return static_cast<int>(negative ? -value : value);
 }
 
@@ -140,6 +146,8 @@ std::string macText(std::string_view hex) {
     return mac;
 }
 
+int replyModel(std::string_view hex) { return byteValue(hex, 6); }
+
 std::string uptimeText(std::int32_t seconds) {
     return ZeroPad(seconds / 3600, 5) + ":" + ZeroPad(seconds % 3600 / 60, 2) + ":" +
            ZeroPad(seconds % 60, 2);
@@ -162,13 +170,43 @@ DeviceEntry decodeReply(std::string_view hex, int number, const DecodeRules& rul
     return e;
 }
 
-int addReply(DeviceGrid& grid, int& foundCount, std::string_view hex, const DecodeRules& rules) {
+bool MacIndex::listed(const DeviceGrid& grid, int foundCount, const std::string& mac) {
+    if (count_ != foundCount)
+        rebuild(grid, foundCount);
+    auto it = rows_.find(mac);
+    if (it == rows_.end())
+        return false;
+    if (it->second < grid.rowCount() && grid.cell(3, it->second) == mac)
+        return true;
+    rebuild(grid, foundCount);
+    return rows_.count(mac) > 0;
+}
+
+void MacIndex::add(const std::string& mac, int row) {
+    rows_.emplace(mac, row);
+    ++count_;
+}
+
+void MacIndex::rebuild(const DeviceGrid& grid, int foundCount) {
+    rows_.clear();
+    for (int row = 1; row <= foundCount && row < grid.rowCount(); ++row)
+        rows_.emplace(grid.cell(3, row), row);
+    count_ = foundCount;
+}
+
+int addReply(DeviceGrid& grid, int& foundCount, std::string_view hex, const DecodeRules& rules,
+             MacIndex* index) {
     if (!replyAccepted(hex))
         return 0;
     const std::string mac = macText(hex);
-    for (int row = 1; row <= foundCount && row < grid.rowCount(); ++row)
-        if (grid.cell(3, row) == mac)
+    if (index) {
+        if (index->listed(grid, foundCount, mac))
             return 0;
+    } else {
+        for (int row = 1; row <= foundCount && row < grid.rowCount(); ++row)
+            if (grid.cell(3, row) == mac)
+                return 0;
+    }
     ++foundCount;
     if (foundCount > 10 || foundCount >= grid.rowCount())
         grid.setRowCount(std::max(grid.rowCount() + 1, foundCount + 1));
@@ -180,5 +218,7 @@ int addReply(DeviceGrid& grid, int& foundCount, std::string_view hex, const Deco
     grid.setCell(2, row, e.ip);
     grid.setCell(4, row, e.version);
     grid.setCell(5, row, e.uptime);
+    if (index)
+        index->add(mac, row);
     return row;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "DeviceGrid.h"
@@ -49,9 +50,26 @@ struct DeviceEntry {
 };
 DeviceEntry decodeReply(std::string_view hex, int number, const DecodeRules& rules);
 std::string macText(std::string_view hex);
+// The model code (byte 6) of a reply.
+int replyModel(std::string_view hex);
 std::string uptimeText(std::int32_t seconds);
+
+// The MAC texts of rows 1..foundCount, so that a reply finds its row in constant time
+// however many are listed. When the grid was changed behind its back (a row count that
+// differs, a row that no longer holds the MAC) it reads the rows again.
+class MacIndex {
+public:
+    bool listed(const DeviceGrid& grid, int foundCount, const std::string& mac);
+    void add(const std::string& mac, int row);
+
+private:
+    void rebuild(const DeviceGrid& grid, int foundCount);
+    std::unordered_map<std::string, int> rows_;
+    int count_ = 0;
+};
 
 // Accepts a reply from an appliance not yet listed (by MAC text among rows 1..foundCount)
 // and writes it into row foundCount+1, growing the grid beyond ten data rows.
 // Returns the row written, or 0 when the reply was ignored.
-int addReply(DeviceGrid& grid, int& foundCount, std::string_view hex, const DecodeRules& rules);
+int addReply(DeviceGrid& grid, int& foundCount, std::string_view hex, const DecodeRules& rules,
+             MacIndex* index = nullptr);

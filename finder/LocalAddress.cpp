@@ -8,6 +8,35 @@
 
 namespace {
 
+std::string dotted(const sockaddr* address) {
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
+    return text;
+}
+
+std::uint32_t addressOf(const sockaddr* a) {
+    return ntohl(reinterpret_cast<const sockaddr_in*>(a)->sin_addr.s_addr);
+}
+
+// The interface's broadcast address. An address added without one ("ip addr add
+// 10.78.1.1/16") reports its own address there; the network's last address is meant.
+std::string broadcastOf(const ifaddrs& i) {
+    const std::uint32_t own = addressOf(i.ifa_addr);
+    std::uint32_t broadcast = 0;
+    if (i.ifa_broadaddr && i.ifa_broadaddr->sa_family == AF_INET)
+        broadcast = addressOf(i.ifa_broadaddr);
+    if ((broadcast == 0 || broadcast == own) && i.ifa_netmask && i.ifa_netmask->sa_family == AF_INET) {
+        const std::uint32_t mask = addressOf(i.ifa_netmask);
+        broadcast = mask == 0xFFFFFFFFu ? 0 : own | ~mask;
+    }
+    if (broadcast == 0 || broadcast == own)
+        return {};
+    sockaddr_in b{};
+    b.sin_family = AF_INET;
+    b.sin_addr.s_addr = htonl(broadcast);
+    return dotted(reinterpret_cast<const sockaddr*>(&b));
+}
+
 class SystemAddressSource : public AddressSource {
 public:
     std::string hostName() override {
@@ -46,10 +75,12 @@ public:
         for (ifaddrs* i = list; i; i = i->ifa_next) {
             if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET)
                 continue;
-            char text[INET_ADDRSTRLEN] = {};
-            ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr, text,
-                        sizeof text);
-            out.push_back({text, (i->ifa_flags & IFF_UP) != 0, (i->ifa_flags & IFF_LOOPBACK) != 0});
+            InterfaceAddress a{dotted(i->ifa_addr), (i->ifa_flags & IFF_UP) != 0,
+                               (i->ifa_flags & IFF_LOOPBACK) != 0};
+            if (i->ifa_flags & IFF_BROADCAST)
+                a.broadcast = broadcastOf(*i);
+            a.name = i->ifa_name ? i->ifa_name : "";
+            out.push_back(std::move(a));
         }
         ::freeifaddrs(list);
         return out;
@@ -63,8 +94,19 @@ std::unique_ptr<AddressSource> systemAddressSource() {
 }
 
 bool isDottedQuad(const std::string& text) {
-    in_addr a{};
-    return ::inet_pton(AF_INET, text.c_str(), &a) == 1;
+    int parts = 0;
+    std::size_t i = 0;
+    while (parts < 4) {
+        const std::size_t start = i;
+        int value = 0;
+        while (i < text.size() && i - start < 3 && text[i] >= '0' && text[i] <= '9')
+            value = value * 10 + (text[i++] - '0');
+        if (i == start || value > 255 || (i < text.size() && text[i] >= '0' && text[i] <= '9'))
+            return false;
+        if (++parts < 4 && (i >= text.size() || text[i++] != '.'))
+            return false;
+    }
+    return i == text.size();
 }
 
 bool isLoopback(const std::string& dotted) {

@@ -15,6 +15,8 @@ struct InterfaceAddress {
     std::string address;  // dotted IPv4
     bool up = false;
     bool loopback = false;
+    std::string broadcast = {};  // dotted IPv4; empty when the interface has none
+    std::string name = {};       // the interface's name ("eth0")
 };
 
 class AddressSource {
@@ -38,5 +40,6 @@ struct LocalAddress {
 LocalAddress chooseLocalAddress(AddressSource& source, const std::string& fixed = {});
 
 bool isLoopback(const std::string& dotted);
-// Strict dotted-quad check for the command line.
+// Strict check for the command line: four decimal octets 0-255 (leading zeros allowed,
+// as the table shows them), nothing else.
 bool isDottedQuad(const std::string& text);

@@ -130,6 +130,7 @@ FinderSettings readSettings(const std::string& settingsFile, std::string* error,
     s.UtilityCheck = get("utility", "check", d.UtilityCheck);
     s.SortKey = get("system", "sort", d.SortKey);
     s.TestMode = get("system", "testmode", d.TestMode);
+    s.Networks = get("system", "networks", d.Networks);
     return s;
 }
 

@@ -18,6 +18,7 @@ struct FinderSettings {
     std::string UtilityCheck = "1";
     std::string SortKey;       // default "稼働時間" (CP932)
     std::string TestMode = "0";
+    std::string Networks;      // [system] networks: "all" searches every network; never written
 
     static FinderSettings defaults();
 };

@@ -17,9 +17,7 @@
 #include <QStyle>
 #include <QTableView>
 #include <QTimer>
-#include <chrono>
 #include <functional>
-#include <thread>
 
 #include "DeviceTableModel.h"
 #include "Glyphs.h"
@@ -121,6 +119,7 @@ StartSettings startSettingsOf(const FinderSettings& f) {
     s.utilityPort = f.UtilityPort;
     s.utilityFile = f.UtilityFile;
     s.utilityCheck = f.UtilityCheck;
+    s.allNetworks = f.Networks == "all";
     return s;
 }
 
@@ -142,18 +141,28 @@ StartSettings StartSettings::fromFiles(const SettingsPaths& paths, const FileOps
     return s;
 }
 
+namespace {
+
+FormServices withDefaults(FormServices s) {
+    if (!s.dialogs)
+        s.dialogs = qtDialogs();
+    if (!s.addresses)
+        s.addresses = systemAddressSource();
+    if (!s.launcher)
+        s.launcher = std::make_shared<DesktopLauncher>();
+    if (!s.showError)
+        s.showError = &GuardedApplication::showErrorBox;
+    return s;
+}
+
+}  // namespace
+
 TqsearchForm::TqsearchForm(FormServices services, StartSettings settings, QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
-      services_(std::move(services)), grid_(11) {
-    if (!services_.dialogs)
-        services_.dialogs = qtDialogs();
-    if (!services_.addresses)
-        services_.addresses = systemAddressSource();
-    if (!services_.launcher)
-        services_.launcher = std::make_shared<DesktopLauncher>();
-    if (!services_.showError)
-        services_.showError = &GuardedApplication::showErrorBox;
+      services_(withDefaults(std::move(services))), grid_(11),
+      Run(NMUDP1, runTick_, grid_, *this, *services_.addresses, services_.finalWaitMs) {
+    Run.targets = services_.targets;
     collate_ = localeCompare();
     model_ = new DeviceTableModel(grid_, this);
     buildControls();
@@ -360,6 +369,7 @@ void TqsearchForm::ApplySettings(const StartSettings& settings) {
     ComboBox1->setEditText(toQ(settings.sortKey));
     sortKey_ = settings.sortKey;
     Decode.testMode = settings.testMode;
+    Run.targets.allNetworks = services_.targets.allNetworks || settings.allNetworks;
 
     Edit4->setText(toQ(Settings.UtilityName));
     Edit2->setText(toQ(DigitsOnly(Settings.UtilityPort)));
@@ -388,61 +398,41 @@ void TqsearchForm::BitBtn2Click() {
 }
 
 void TqsearchForm::searche() {
-    Memo1.clear();
     Panel5->clear();
-    FoundCount = 0;
-    SendsLeft = 2;
     StringGrid1->setEnabled(false);
     Panel4->show();
     selectRow(1);
+    ComboBox1->setEnabled(false);
+    BitBtn1->setEnabled(false);
+    BitBtn2->setEnabled(false);
+    BitBtn3->setEnabled(false);
     try {
-        NMUDP1.setLocalPort(kReplyPort);
-        ComboBox1->setEnabled(false);
-        BitBtn1->setEnabled(false);
-        BitBtn2->setEnabled(false);
-        BitBtn3->setEnabled(false);
-        const LocalAddress local = chooseLocalAddress(*services_.addresses, services_.fixedAddress);
-        Panel1 = local.hostName;
-        Panel2 = local.address;
-        LocalOctets = splitOctets(Panel2);
-        SendData();
+        Run.start();
     } catch (...) {
         restoreIdle();
         throw;
     }
-    if (!Timer1->isActive())
-        Timer1->start();
-    for (int row = 1; row < grid_.rowCount(); ++row)
-        for (int c = 0; c < DeviceGrid::kColumns; ++c)
-            grid_.setCell(c, row, {});
-    model_->refresh();
 }
 
 void TqsearchForm::Timer1Timer() {
-    Timer1->stop();
-    if (SendsLeft > 0) {
-        --SendsLeft;
-        try {
-            SendData();
-        } catch (...) {
-            restoreIdle();
-            throw;
-        }
-        Timer1->start();
-        return;
+    DiscoveryRun::Step step;
+    try {
+        step = Run.tick();
+    } catch (...) {
+        restoreIdle();
+        throw;
     }
-    endRun();
+    if (step == DiscoveryRun::Step::Ended)
+        endRun();
 }
 
 void TqsearchForm::endRun() {
-    // Replies still arriving now are dropped with the socket below.
-    std::this_thread::sleep_for(std::chrono::milliseconds(services_.finalWaitMs));
     Panel4->hide();
     StringGrid1->setEnabled(true);
     BitBtn2->setEnabled(true);
     ComboBox1->setEnabled(true);
     ListCheck();
-    NMUDP1.setLocalPort(0);
+    Run.release();
     if (FoundCount == 0) {
         dialogs().warning(texts().warning, texts().notFound);
         return;
@@ -454,45 +444,26 @@ void TqsearchForm::endRun() {
                           texts().foundBefore + std::to_string(FoundCount) + texts().foundAfter);
 }
 
-// A send that failed leaves the window usable again instead of stuck in "検索中".
+// A run an error broke off leaves the window usable again instead of stuck in "検索中".
 void TqsearchForm::restoreIdle() {
-    Timer1->stop();
+    Run.abort();
     Panel4->hide();
     StringGrid1->setEnabled(true);
     BitBtn2->setEnabled(true);
     ComboBox1->setEnabled(true);
     ListCheck();
-    try {
-        NMUDP1.setLocalPort(0);
-    } catch (...) {
-        // The error being reported already says what is wrong with the sockets.
-    }
 }
 
-void TqsearchForm::SendData() {
-    const auto request = discoveryRequest(LocalOctets);
-    NMUDP1.RemoteHost = broadcastHost(LocalOctets);
-    NMUDP1.ReportLevel = 2;
-    NMUDP1.RemotePort = kDiscoveryPort;
-    NMUDP1.setLocalPort(kReplyPort);
-    NMUDP1.SendDatagram(reinterpret_cast<const char*>(request.data()), static_cast<int>(request.size()));
-}
+void TqsearchForm::SendData() { Run.SendData(); }
 
 void TqsearchForm::NMUDP1DataReceived(TNMUDP& sender, int numberBytes, const std::string& fromIP,
                                       int port) {
-    std::string stream;
-    sender.CopyReceived(stream);
-    stream.resize(std::min<std::size_t>(stream.size(), static_cast<std::size_t>(std::max(numberBytes, 0))));
-    const std::string hex = hexText(stream);
-    Memo1.push_back(std::to_string(port) + " " + fromIP);
-    Memo1.push_back(hex);
-    data_chk(fromIP, hex);
+    Run.received(sender, numberBytes, fromIP, port);
 }
 
-void TqsearchForm::data_chk(const std::string& /*fromIP*/, const std::string& hex) {
-    if (int row = addReply(grid_, FoundCount, hex, Decode))
-        model_->refresh(row);
-}
+void TqsearchForm::data_chk(const std::string& fromIP, const std::string& hex) { Run.data_chk(fromIP, hex); }
+
+void TqsearchForm::rowsChanged(int gridRow) { model_->refresh(gridRow); }
 
 void TqsearchForm::NMUDP1InvalidHost(bool& handled) {
     std::string host;

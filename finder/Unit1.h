@@ -13,6 +13,8 @@
 #include "Discovery.h"
 #include "Launch.h"
 #include "LocalAddress.h"
+#include "DiscoveryRun.h"
+#include "QtRunTimer.h"
 #include "Settings.h"
 #include "TableSort.h"
 #include "net/NMUDP.h"
@@ -32,7 +34,7 @@ class DeviceTableModel;
 struct FormServices {
     std::shared_ptr<Dialogs> dialogs;          // null: modal Qt boxes
     std::shared_ptr<AddressSource> addresses;  // null: the system's
-    std::string fixedAddress;                  // the --address option; empty: look it up
+    SearchTargets targets;                     // --address, --all-networks; empty: look it up
     int tickMs = 1000;                         // Timer1's interval
     int finalWaitMs = 1000;                    // the blocking wait at the end of a run
     std::shared_ptr<Launcher> launcher;        // null: the desktop's
@@ -53,6 +55,7 @@ struct StartSettings {
     std::string settingsFile;             // where the window saves; empty: nowhere
     std::string openError;                // the model-name file could not be read
     std::string settingsError;            // the settings file is there but cannot be read
+    bool allNetworks = false;             // [system] networks=all
     // The values used while no settings file has been written.
     static StartSettings defaults();
     // Both files read as the finder starts; a model-name file that cannot be read
@@ -60,7 +63,11 @@ struct StartSettings {
     static StartSettings fromFiles(const SettingsPaths& paths, const FileOps& files = FileOps::system());
 };
 
-class TqsearchForm : public QWidget {
+class TqsearchForm : public QWidget, private RunRows {
+    // First, because the search run below is built from them.
+    FormServices services_;
+    DeviceGrid grid_;
+
 public:
     explicit TqsearchForm(FormServices services = {},
                           StartSettings settings = StartSettings::defaults(),
@@ -95,21 +102,28 @@ public:
     QTimer* Timer1;
     TNMUDP NMUDP1;
 
-    // Controls nothing shows, kept as plain state.
-    std::vector<std::string> Memo1;  // receive log, two lines a datagram
-    std::string Panel1;              // host name of the last run
-    std::string Panel2;              // local address of the last run
+private:
+    QtRunTimer runTick_{Timer1};  // Timer1 as the run sees it
+
+public:
+    DiscoveryRun Run;
+
+    // The run's state under the names the handlers use. Memo1 (the receive log), Panel1
+    // and Panel2 (host name and address of the last run) are plain state, nothing shows them.
+    std::deque<std::string>& Memo1 = Run.Memo1;
+    std::string& Panel1 = Run.Panel1;
+    std::string& Panel2 = Run.Panel2;
     // Memo2 (model-name lines) and TestMode, as the decoder reads them.
-    DecodeRules Decode;
+    DecodeRules& Decode = Run.Decode;
     // WebPort, UtilityName, UtilityPort, UtilityFile, UtilityCheck as held; the sort key
     // lives only in ComboBox1 and TestMode in Decode.
     FinderSettings Settings;
     std::string SettingsFile;
 
     // Search state.
-    int SendsLeft = 0;
-    int FoundCount = 0;
-    Octets LocalOctets{};
+    int& SendsLeft = Run.SendsLeft;
+    int& FoundCount = Run.FoundCount;
+    Octets& LocalOctets = Run.LocalOctets;
     bool FirstRun = false;
 
     DeviceGrid& grid() { return grid_; }
@@ -154,6 +168,7 @@ protected:
 
 private:
     void buildControls();
+    void rowsChanged(int gridRow) override;
     void endRun();
     void restoreIdle();
     std::string selectedIp() const;
@@ -161,8 +176,6 @@ private:
     void keepCurrentHighlighted();
     void sizeColumns();
 
-    FormServices services_;
-    DeviceGrid grid_;
     DeviceTableModel* model_;
     TextCompare collate_;
     bool extendingHighlight_ = false;

@@ -1,26 +1,53 @@
 // qlxsearch: finds the appliances on the local network.
-// Usage: qlxsearch [--address A.B.C.D]  (the local address to search from)
+// Usage: qlxsearch --help
 #include <QCoreApplication>
 #include <QFile>
 #include <cstdio>
-#include <cstring>
 #include <exception>
+#include <unistd.h>
 #include <string>
+#include <vector>
 
+#include "CommandLine.h"
 #include "InstanceLock.h"
+#include "Scan.h"
 #include "Unit1.h"
 #include "guardedapp.h"
+#include "version.h"
+
+namespace {
+
+// Where the settings files are looked up: the executable itself, found without a
+// QCoreApplication (the scan and the window make their own).
+std::string executablePath(const char* argv0) {
+    char buf[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string(argv0 ? argv0 : "");
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    std::string address;
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--address") == 0) {
-            if (i + 1 >= argc || !isDottedQuad(argv[i + 1])) {
-                std::fprintf(stderr, "qlxsearch: --address needs an IPv4 address A.B.C.D\n");
-                return 2;
-            }
-            address = argv[++i];
-        }
+    // Everything the command line asks for is settled before a display, a lock or a file.
+    const CommandLine options = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    switch (options.action) {
+    case CommandLine::Action::Help:
+        std::fputs(usageText().c_str(), stdout);
+        return 0;
+    case CommandLine::Action::Version:
+        std::printf("qlxsearch %s\n", QLX_VERSION);
+        return 0;
+    case CommandLine::Action::Error:
+        std::fprintf(stderr, "%s\n", options.error.c_str());
+        if (options.showUsage)
+            std::fputs(usageText().c_str(), stderr);
+        return 2;
+    case CommandLine::Action::Scan:
+        // No window and no lock: a scan may run beside a finder window.
+        return runScan(argc, argv, options, executablePath(argv[0]));
+    case CommandLine::Action::Window:
+        break;
+    }
 
     // A second finder ends at once, silently.
     InstanceLock lock("zqh0003");
@@ -29,7 +56,8 @@ int main(int argc, char** argv) {
 
     GuardedApplication app(argc, argv);
     FormServices services;
-    services.fixedAddress = address;
+    services.targets.addresses = options.addresses;
+    services.targets.allNetworks = options.allNetworks;
     try {
         const std::string exe = QFile::encodeName(QCoreApplication::applicationFilePath()).toStdString();
         TqsearchForm form(std::move(services),

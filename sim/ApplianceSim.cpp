@@ -152,7 +152,7 @@ void ApplianceSim::run() {
             std::lock_guard<std::mutex> lock(mutex_);
             seen_.push_back(seen);
         }
-        if (!loopback && !options_.anyPeer)
+        if ((!loopback && !options_.anyPeer) || (!options_.onlyTo.empty() && seen.to != options_.onlyTo))
             continue;
         ++requestNo;
         for (const auto& a : appliances_) {

@@ -49,6 +49,7 @@ public:
         std::string bindAddress = "0.0.0.0";
         int port = 15580;
         bool anyPeer = false;  // answer non-loopback senders: only inside a test namespace
+        std::string onlyTo;    // answer only requests sent to this address (a broadcast address)
     };
 
     ApplianceSim(std::vector<Appliance> appliances, Options options);

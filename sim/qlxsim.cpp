@@ -1,6 +1,12 @@
 // qlxsim: simulated appliances answering the finder's discovery request.
-// Usage: qlxsim [--count N] [--delay MS] [--repeat N] [--malformed] [--any-peer]
+// Usage: qlxsim [--count N] [--first N] [--delay MS] [--repeat N] [--malformed] [--any-peer]
+//               [--only-to A.B.C.D] [--log]
 //   --any-peer answers senders off loopback too: use it only inside a test network namespace.
+//   --first N skips the first N sample appliances (distinct MACs for a second simulator).
+//   --only-to answers only requests sent to that (broadcast) address.
+//   --log prints every request seen at the end: "request MS FROM PORT TO HEX".
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -16,8 +22,8 @@ void onSignal(int) { quit = 1; }
 }  // namespace
 
 int main(int argc, char** argv) {
-    int count = 5, delay = 0, repeat = 1;
-    bool malformed = false;
+    int count = 5, first = 0, delay = 0, repeat = 1;
+    bool malformed = false, log = false;
     ApplianceSim::Options options;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -29,16 +35,27 @@ int main(int argc, char** argv) {
             return std::atoi(argv[++i]);
         };
         if (a == "--count") count = value();
+        else if (a == "--first") first = value();
+        else if (a == "--log") log = true;
+        else if (a == "--only-to") {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "qlxsim: --only-to needs a value\n");
+                return 2;
+            }
+            options.onlyTo = argv[++i];
+        }
         else if (a == "--delay") delay = value();
         else if (a == "--repeat") repeat = value();
         else if (a == "--malformed") malformed = true;
         else if (a == "--any-peer") options.anyPeer = true;
         else {
-            std::fprintf(stderr, "usage: qlxsim [--count N] [--delay MS] [--repeat N] [--malformed] [--any-peer]\n");
+            std::fprintf(stderr, "usage: qlxsim [--count N] [--first N] [--delay MS] [--repeat N] [--malformed] "
+                                 "[--any-peer] [--only-to A.B.C.D] [--log]\n");
             return 2;
         }
     }
-    auto list = sampleAppliances(count);
+    auto list = sampleAppliances(first + count);
+    list.erase(list.begin(), list.begin() + std::min<long>(first, static_cast<long>(list.size())));
     for (std::size_t i = 0; i < list.size(); ++i) {
         list[i].delayMs = delay;
         list[i].repeat = repeat;
@@ -66,7 +83,20 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, onSignal);
     std::printf("qlxsim: %d appliances answering on UDP %d\n", count, options.port);
     std::fflush(stdout);
+    const auto started = std::chrono::steady_clock::now();
     while (!quit)
         ::pause();
+    sim.stop();
+    if (log)
+        for (const auto& r : sim.requests()) {
+            std::string hex;
+            for (unsigned char b : r.bytes) {
+                char two[3];
+                std::snprintf(two, sizeof two, "%02X", b);
+                hex += two;
+            }
+            const long ms = std::chrono::duration_cast<std::chrono::milliseconds>(r.at - started).count();
+            std::printf("request %ld %s %d %s %s\n", ms, r.from.c_str(), r.fromPort, r.to.c_str(), hex.c_str());
+        }
     return 0;
 }

@@ -10,6 +10,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <chrono>
 #include <thread>
 #include <unistd.h>
 
@@ -20,8 +21,9 @@ namespace {
 // The counterpart of the "would block" code that the endpoint tolerates.
 constexpr int kTolerated = EWOULDBLOCK;
 constexpr std::size_t kMaxHostName = 130;
-// Room for a full /24 answering at once, three times (about 1 KiB kernel cost each).
-constexpr int kReceiveBuffer = 1 << 20;
+// Room for a /20 answering at once (about 1 KiB kernel cost a datagram); the kernel
+// doubles it.
+constexpr int kReceiveBuffer = 4 << 20;
 
 }  // namespace
 
@@ -48,7 +50,13 @@ std::optional<std::string> socketErrorText(int code, int tolerated) {
     return code == 0 ? std::string() : "Unknown Error No. " + std::to_string(code);
 }
 
-TNMUDP::TNMUDP() : notify_(std::make_unique<Notify>()) {
+std::string bindErrorText(int code, int port) {
+    if (code == EADDRINUSE)
+        return "UDP port " + std::to_string(port) + " is in use by another program";
+    return socketErrorText(code, 0).value_or(std::string());
+}
+
+TNMUDP::TNMUDP() : receiveBuffer(kReceiveBuffer), notify_(std::make_unique<Notify>()) {
     ReportLevel = 1;
     ReportStatus(8, "Initializing Winsock");
     makeSocket();
@@ -66,7 +74,8 @@ void TNMUDP::makeSocket() {
     if (socket_ >= 0)
         ::close(socket_);
     // Non-blocking, so a stale notification can never stall the window thread.
-    socket_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    constexpr int type = SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC;
+    socket_ = openSocket ? openSocket(AF_INET, type, 0) : ::socket(AF_INET, type, 0);
     if (socket_ < 0) {
         CheckSocketError(kTolerated);
         return;
@@ -74,7 +83,7 @@ void TNMUDP::makeSocket() {
     // Linux refuses datagrams to a broadcast address without this option.
     int on = 1;
     ::setsockopt(socket_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-    int size = kReceiveBuffer;
+    int size = receiveBuffer;
     if (::setsockopt(socket_, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
         ::setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
 }
@@ -89,19 +98,20 @@ void TNMUDP::Loaded() { bindSocket(); }
 
 void TNMUDP::bindSocket() {
     notify_->dropReader();
+    bindError_ = 0;
     if (socket_ < 0)
         return;
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     local.sin_port = htons(static_cast<std::uint16_t>(localPort_));
-    // A port in use leaves the socket unbound, without a report.
-    (void)::bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    // A port in use leaves the socket unbound, without a report; the code is kept.
+    bindError_ = ::bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 ? 0 : errno;
     notify_->reader = new QSocketNotifier(socket_, QSocketNotifier::Read, &notify_->context);
     QObject::connect(notify_->reader, &QSocketNotifier::activated, &notify_->context,
                      [this] {
                          if (initialised_)
-                             ReceiveDatagram();
+                             receiveWaiting();
                      });
 }
 
@@ -190,18 +200,36 @@ std::optional<std::uint32_t> TNMUDP::lookup(const std::string& name) {
     return result->address;
 }
 
-void TNMUDP::ReceiveDatagram() {
+void TNMUDP::ReceiveDatagram() { receiveOne(true); }
+
+// A burst fills the socket faster than one notification per datagram empties it: read
+// what is already waiting in one go, for a few milliseconds at most so the loop stays
+// responsive (the handler's cost grows with the rows listed).
+void TNMUDP::receiveWaiting() {
+    using Clock = std::chrono::steady_clock;
+    const auto until = Clock::now() + std::chrono::milliseconds(4);
+    const int socket = socket_;
+    if (!receiveOne(true))
+        return;
+    while (socket_ == socket && Clock::now() < until && receiveOne(false)) {
+    }
+}
+
+bool TNMUDP::receiveOne(bool reportFailure) {
     sockaddr_in from{};
     socklen_t fromLen = sizeof from;
     ssize_t n = ::recvfrom(socket_, buffer_, sizeof buffer_, 0,
                            reinterpret_cast<sockaddr*>(&from), &fromLen);
+    if (n < 0 && !reportFailure)
+        return false;
     receivedLength_ = n < 0 ? -1 : static_cast<int>(n);
     if (!OnDataReceived)
-        return;
+        return n >= 0;
     const auto* a = reinterpret_cast<const unsigned char*>(&from.sin_addr.s_addr);
     std::string fromIP = std::to_string(a[0]) + "." + std::to_string(a[1]) + "." +
                          std::to_string(a[2]) + "." + std::to_string(a[3]);
     OnDataReceived(*this, receivedLength_, fromIP, ntohs(from.sin_port));
+    return n >= 0;
 }
 
 void TNMUDP::CopyReceived(std::string& stream) const {

@@ -19,6 +19,10 @@ public:
 // is set in the code (the tolerance test). Code 0 gives an empty text.
 std::optional<std::string> socketErrorText(int code, int tolerated);
 
+// What a failed bind of `port` means to the user: a port held by another program named
+// as such, any other code as the socket error text.
+std::string bindErrorText(int code, int port);
+
 class TNMUDP {
 public:
     static constexpr int kBufferSize = 2048;
@@ -54,6 +58,15 @@ public:
 
     // The port the socket is bound to (0 when unbound).
     int boundPort() const;
+    // The error code of the last bind (0 when it succeeded). The endpoint itself goes on
+    // unbound; a caller that needs the port looks here.
+    int bindError() const { return bindError_; }
+
+    // The receive buffer each new socket asks for (bytes); beyond the system's limit only
+    // where the process may (SO_RCVBUFFORCE).
+    int receiveBuffer;
+    // Makes the sockets (::socket); tests put a failing one in.
+    std::function<int(int domain, int type, int protocol)> openSocket;
 
     std::function<void(TNMUDP& sender, int numberBytes, const std::string& fromIP, int port)>
         OnDataReceived;
@@ -67,6 +80,8 @@ private:
     struct Notify;
 
     void makeSocket();
+    void receiveWaiting();
+    bool receiveOne(bool reportFailure);
     void bindSocket();
     std::uint32_t ResolveRemote();
     std::optional<std::uint32_t> lookup(const std::string& name);
@@ -76,6 +91,7 @@ private:
     int localPort_ = 0;
     int socket_ = -1;
     int lastError_ = 0;
+    int bindError_ = 0;
     bool initialised_ = false;
     std::string lastStatus_;
     std::unique_ptr<Notify> notify_;

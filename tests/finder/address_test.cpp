@@ -65,3 +65,12 @@ TEST(LocalAddress, CommandLineAddressMustBeDottedQuad) {
     for (const char* bad : {"", "127.0.0", "1.2.3.4.5", "256.1.1.1", "host", "1.2.3.4 "})
         EXPECT_FALSE(isDottedQuad(bad)) << bad;
 }
+
+TEST(LocalAddress, CommandLineAddressIsFourDecimalOctets) {
+    for (const char* good : {"0.0.0.0", "255.255.255.255", "010.077.000.021", "10.78.1.1"})
+        EXPECT_TRUE(isDottedQuad(good)) << good;
+    for (const char* bad : {"1.2.3.256", "1.2.3.0256", "1.2.3.1000", "99999999999999999999.1.1.1", "1..2.3",
+                            ".1.2.3", "1.2.3.", "1.2.3.4.", "-1.2.3.4", "+1.2.3.4", "0x1.2.3.4", "1.2.3.4\n",
+                            " 1.2.3.4", "1.2.3.4x"})
+        EXPECT_FALSE(isDottedQuad(bad)) << bad;
+}

@@ -213,3 +213,64 @@ TEST(DiscoveryReply, ArbitraryBytesNeverBreakTheDecoder) {
     EXPECT_GT(found, 0);
     EXPECT_GT(grid.rowCount(), found);
 }
+
+// Any length of digits is read without overflow: a number outside the 32-bit range is
+// not a number, as any other text that is not one.
+TEST(DiscoveryRequest, OctetTextsOfAnyLengthReadSafely) {
+    const std::string huge(4000, '9');
+    EXPECT_EQ(splitOctets(huge + ".1.2.3"), (Octets{0, 1, 2, 3}));
+    EXPECT_EQ(splitOctets("2147483647.2147483648.-2147483648.-2147483649"), (Octets{2147483647, 0, -2147483647 - 1, 0}));
+    EXPECT_EQ(splitOctets("99999999999999999999.010.077.021"), (Octets{0, 10, 77, 21}));
+}
+
+namespace {
+
+std::string replyWithMac(int last) {
+    std::string r = kExampleReply;
+    r[19] = static_cast<char>(last);
+    return hexText(r);
+}
+
+}  // namespace
+
+// The MAC index gives the same rows as the plain search, also when the grid is emptied
+// or filled behind its back, as a second run or a test does.
+TEST(DiscoveryReply, MacIndexAgreesWithTheRowsAlways) {
+    DeviceGrid grid;
+    MacIndex index;
+    int found = 0;
+    for (int mac : {1, 2, 1, 3, 2, 3, 4})
+        addReply(grid, found, replyWithMac(mac), {}, &index);
+    EXPECT_EQ(found, 4);
+    EXPECT_EQ(grid.cell(3, 4), "00:11:22:33:44:04");
+
+    // A new run empties the rows and starts the count at 0: every MAC is new again.
+    for (int row = 1; row < grid.rowCount(); ++row)
+        grid.setCell(3, row, {});
+    found = 0;
+    EXPECT_EQ(addReply(grid, found, replyWithMac(2), {}, &index), 1);
+    EXPECT_EQ(addReply(grid, found, replyWithMac(2), {}, &index), 0);
+
+    // Rows written elsewhere with a count to match are seen as listed.
+    grid.setCell(3, 2, "00:11:22:33:44:09");
+    found = 2;
+    EXPECT_EQ(addReply(grid, found, replyWithMac(9), {}, &index), 0);
+    // A row overwritten under the same count: the old MAC is no longer listed.
+    grid.setCell(3, 1, "00:11:22:33:44:07");
+    EXPECT_EQ(addReply(grid, found, replyWithMac(2), {}, &index), 3);
+    EXPECT_EQ(found, 3);
+}
+
+// Thousands of distinct appliances and their repeats: each listed once, in arrival order.
+TEST(DiscoveryReply, ManyAppliancesListedOnceEach) {
+    DeviceGrid grid;
+    MacIndex index;
+    int found = 0;
+    auto list = sampleAppliances(4096);
+    for (int round = 0; round < 3; ++round)
+        for (const auto& a : list)
+            addReply(grid, found, hexText(encodeReply(a)), {}, &index);
+    ASSERT_EQ(found, 4096);
+    for (int row = 1; row <= found; ++row)
+        ASSERT_EQ(grid.cell(3, row), macText(hexText(encodeReply(list[row - 1])))) << row;
+}

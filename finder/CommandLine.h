@@ -1,0 +1,19 @@
+#pragma once
+// The finder's command line, read before anything else is made (no display, no lock).
+// Plain C++.
+#include <string>
+#include <vector>
+
+struct CommandLine {
+    enum class Action { Window, Scan, Help, Version, Error };
+    Action action = Action::Window;
+    std::vector<std::string> addresses;  // --address, in the order given
+    bool allNetworks = false;
+    std::string format = "table";        // table | csv | json
+    std::string sort;                    // uptime | ip | name; empty: the settings file's key
+    std::string error;                   // one line, when action is Error
+    bool showUsage = false;              // the error is an unknown option: usage follows it
+};
+
+CommandLine parseCommandLine(const std::vector<std::string>& args);
+std::string usageText();

@@ -1,0 +1,26 @@
+#pragma once
+// What the command-line scan prints: the listed rows of the grid as a table, CSV or
+// JSON, in UTF-8. Plain C++.
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "DeviceGrid.h"
+
+struct ScanRow {
+    long number = 0;
+    std::string name, ip, mac, version, uptime;  // UTF-8; ip in plain dotted decimal
+    long long uptimeSeconds = 0;
+    int model = 0;
+};
+
+// Rows 1..found of the grid as shown; models: the model code by MAC.
+std::vector<ScanRow> scanRows(const DeviceGrid& grid, int found,
+                              const std::unordered_map<std::string, int>& models);
+// "table", "csv" or "json".
+std::string formatScan(const std::vector<ScanRow>& rows, const std::string& format);
+
+// "010.078.002.020" -> "10.78.2.20".
+std::string plainAddress(const std::string& padded);
+// "00026:03:04" -> 93784; a negative uptime (a wrapped counter) shows its parts negative.
+long long uptimeSeconds(const std::string& text);
