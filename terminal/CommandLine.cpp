@@ -1,6 +1,72 @@
 #include "CommandLine.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
+#include <optional>
+
+#include "version.h"
+
+namespace {
+
+struct EncodingName {
+    Encoding enc;
+    const char* name;
+};
+constexpr EncodingName kEncodings[] = {
+    {Encoding::Cp932, "cp932"},
+    {Encoding::Utf8, "utf-8"},
+    {Encoding::EucJp, "euc-jp"},
+};
+
+std::optional<int> positiveInt(const std::string& text) {
+    int value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < 1)
+        return std::nullopt;
+    return value;
+}
+
+// Options with a value take it from "--name=value" or from the next argument.
+enum class Opt { Help, Version, Log, LogTimestamps, Encoding, ConnectTimeout };
+struct OptionSpec {
+    const char* name;
+    Opt opt;
+    bool takesValue;
+};
+constexpr OptionSpec kOptions[] = {
+    {"--help", Opt::Help, false},
+    {"--version", Opt::Version, false},
+    {"--log", Opt::Log, true},
+    {"--log-timestamps", Opt::LogTimestamps, false},
+    {"--encoding", Opt::Encoding, true},
+    {"--connect-timeout", Opt::ConnectTimeout, true},
+};
+
+// An empty result: the value is taken. Otherwise what is wrong with it.
+std::string applyValue(Opt opt, const std::string& value, QtermArgs& a) {
+    switch (opt) {
+    case Opt::Log:
+        if (value.empty())
+            return "--log needs a file name";
+        a.logFile = value;
+        return {};
+    case Opt::Encoding:
+        if (!encodingFromName(value, a.encoding))
+            return "unknown encoding for --encoding: " + value;
+        return {};
+    case Opt::ConnectTimeout:
+        if (auto s = positiveInt(value)) {
+            a.connectTimeoutSeconds = *s;
+            return {};
+        }
+        return "--connect-timeout needs a positive whole number of seconds: " + value;
+    default:
+        return {};
+    }
+}
+
+} // namespace
 
 int portFromText(const std::string& text) {
     // Leading and trailing blanks are tolerated, as the integer conversion of the field does.
@@ -19,12 +85,100 @@ int portFromText(const std::string& text) {
     return value < 1 ? 1 : value > 65535 ? 65535 : value;
 }
 
-QtermArgs parseQtermArgs(const std::vector<std::string>& args) {
-    QtermArgs a;
-    if (args.empty() || args[0].empty())
-        return a;
-    a.host = args[0];
-    if (args.size() > 1 && !args[1].empty())
-        a.port = portFromText(args[1]);
-    return a;
+CommandLine parseCommandLine(const std::vector<std::string>& args) {
+    CommandLine c;
+    std::vector<std::string> plain;
+    bool optionsEnded = false;
+    bool help = false, version = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        // A host never starts with "-"; a port may ("-5" is port 1), so only the first
+        // plain argument's place takes single-dash words as options.
+        const bool looksLikeOption = arg.size() > 1 && arg[0] == '-' &&
+                                     (arg[1] == '-' || plain.empty());
+        if (optionsEnded || !looksLikeOption) {
+            plain.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        const std::size_t eq = arg.find('=');
+        const std::string name = arg.substr(0, eq);
+        const auto spec = std::find_if(std::begin(kOptions), std::end(kOptions),
+                                       [&](const OptionSpec& s) { return name == s.name; });
+        std::string wrong;
+        if (spec == std::end(kOptions)) {
+            wrong = "unknown option " + name;
+        } else if (!spec->takesValue) {
+            if (eq != std::string::npos) {
+                wrong = name + " takes no value";
+            } else {
+                help |= spec->opt == Opt::Help;
+                version |= spec->opt == Opt::Version;
+                c.args.logTimestamps |= spec->opt == Opt::LogTimestamps;
+            }
+        } else if (eq != std::string::npos) {
+            wrong = applyValue(spec->opt, arg.substr(eq + 1), c.args);
+        } else if (i + 1 < args.size()) {
+            wrong = applyValue(spec->opt, args[++i], c.args);
+        } else {
+            wrong = name + " needs a value";
+        }
+        if (!wrong.empty() && c.error.empty())
+            c.error = wrong;
+    }
+    if (!plain.empty() && !plain[0].empty()) {
+        c.args.host = plain[0];
+        if (plain.size() > 1 && !plain[1].empty())
+            c.args.port = portFromText(plain[1]);
+    }
+    c.action = help                ? CommandLine::Action::Help
+               : version           ? CommandLine::Action::Version
+               : !c.error.empty()  ? CommandLine::Action::UsageError
+                                   : CommandLine::Action::Run;
+    return c;
+}
+
+QtermArgs parseQtermArgs(const std::vector<std::string>& args) { return parseCommandLine(args).args; }
+
+std::string usageText() {
+    return "Usage: qterm [options] [HOST [PORT]]\n"
+           "Opens a telnet connection to HOST (a name or dotted IPv4 address) on PORT\n"
+           "(default 23) in a terminal window. Without HOST the window waits for Connect.\n"
+           "\n"
+           "Options:\n"
+           "  --log FILE                  append the session's text to FILE (UTF-8)\n"
+           "  --log-timestamps            start every logged line with its local time\n"
+           "  --encoding NAME             the host's character encoding: cp932 (default),\n"
+           "                              utf-8 or euc-jp\n"
+           "  --connect-timeout SECONDS   give up connecting after SECONDS (default 15)\n"
+           "  --help                      show this text and exit\n"
+           "  --version                   show the version and exit\n"
+           "\n"
+           "Settings: $XDG_CONFIG_HOME/qterm/qterm.ini (else ~/.config/qterm/qterm.ini),\n"
+           "section [log]: dir=DIR logs every session to DIR/HOST_PORT_YYYYMMDD-HHMMSS.log,\n"
+           "timestamps=1 turns the time stamps on.\n";
+}
+
+std::string versionText() { return std::string("qterm ") + QLX_VERSION + "\n"; }
+
+bool encodingFromName(const std::string& name, Encoding& out) {
+    std::string lower = name;
+    for (char& ch : lower)
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    for (const EncodingName& e : kEncodings)
+        if (lower == e.name) {
+            out = e.enc;
+            return true;
+        }
+    return false;
+}
+
+const char* encodingName(Encoding enc) {
+    for (const EncodingName& e : kEncodings)
+        if (e.enc == enc)
+            return e.name;
+    return "cp932";
 }

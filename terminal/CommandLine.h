@@ -1,16 +1,44 @@
 #pragma once
-// qterm [host [port]]: what the command line asks for.
+// qterm [options] [host [port]]: what the command line asks for.
 #include <string>
 #include <vector>
+
+#include "TextCodecStub.h"
 
 struct QtermArgs {
     std::string host;  // empty: start idle, connect only by hand
     int port = 23;
+    std::string logFile;         // --log: the session's text goes here (appended)
+    bool logTimestamps = false;  // --log-timestamps
+    Encoding encoding = Encoding::Cp932;
+    int connectTimeoutSeconds = 15;
+};
+
+// What main() does with the command line.
+struct CommandLine {
+    enum class Action { Run, Help, Version, UsageError };
+    Action action = Action::Run;
+    QtermArgs args;
+    std::string error;  // for UsageError: one line saying what is wrong
 };
 
 // The port text as the port field takes it: an integer (23 when the text is not one),
 // clamped to 1..65535.
 int portFromText(const std::string& text);
 
-// args are the arguments after the program name. A port after an empty host is ignored.
+// args are the arguments after the program name. Options may stand before or after the
+// host and port; "--" ends them. A port after an empty host is ignored, further plain
+// arguments too.
+CommandLine parseCommandLine(const std::vector<std::string>& args);
+
+// The host and port and the options' values; a bad option is left at its default.
 QtermArgs parseQtermArgs(const std::vector<std::string>& args);
+
+// The usage listing every option, ending in a line break.
+std::string usageText();
+// "qterm " and the version, ending in a line break.
+std::string versionText();
+
+// "cp932", "utf-8", "euc-jp" (as the option takes them, any case); false when unknown.
+bool encodingFromName(const std::string& name, Encoding& out);
+const char* encodingName(Encoding enc);
