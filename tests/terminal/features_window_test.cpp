@@ -408,3 +408,32 @@ TEST(QtermFeatures, ZoomKeysChangeTheFontOnly) {
     QTest::keyClick(v, Qt::Key_Q);
     EXPECT_EQ(s.host.receive(1), "q");
 }
+
+// On X11 selecting is copying to the primary selection, and the middle button pastes
+// it. (Runs under Xvfb; the offscreen platform has no primary selection.)
+TEST(QtermFeatures, PrimarySelectionAndMiddleButton) {
+    if (!QGuiApplication::clipboard()->supportsSelection())
+        GTEST_SKIP() << "no primary selection on this platform";
+    ErrorBoxes box;
+    Session s;
+    s.host.send(sj("選択する文字") + "\r\n");
+    ASSERT_TRUE(s.shows("選択する文字\n"));
+    OutputView* v = s.w->Memo1;
+    auto at = [&](int pos) {
+        QTextCursor c(v->document());
+        c.setPosition(pos);
+        return v->cursorRect(c).center();
+    };
+    QTest::mousePress(v->viewport(), Qt::LeftButton, {}, at(0));
+    QTest::mouseMove(v->viewport(), at(2));
+    QTest::mouseRelease(v->viewport(), Qt::LeftButton, {}, at(2));
+    ASSERT_TRUE(waitFor([] { return QGuiApplication::clipboard()->text(QClipboard::Selection) == QString::fromUtf8("選択"); }))
+        << QGuiApplication::clipboard()->text(QClipboard::Selection).toStdString();
+
+    QGuiApplication::clipboard()->setText("uptime\n", QClipboard::Selection);
+    QGuiApplication::clipboard()->setText("not this", QClipboard::Clipboard);
+    QTest::mouseClick(v->viewport(), Qt::MiddleButton, {}, at(1));
+    EXPECT_EQ(s.host.receive(8), "uptime\r\n");
+    EXPECT_EQ(v->toPlainText(), QString::fromUtf8("選択する文字\n"));
+    EXPECT_TRUE(box.shown.empty());
+}
