@@ -46,17 +46,30 @@ SessionLog::~SessionLog() {
 void SessionLog::append(std::string& out, std::string_view line) const {
     if (timestamps_)
         out += logTimestamp(clock_());
-    for (char c : line)
-        if (c != '\0')
-            out += c;
+    // NUL bytes are rare: copy the runs between them whole.
+    while (!line.empty()) {
+        const std::size_t nul = line.find('\0');
+        out.append(line.substr(0, nul));
+        if (nul == std::string_view::npos)
+            break;
+        line.remove_prefix(nul + 1);
+    }
     out += '\n';
 }
 
 void SessionLog::lines(const std::vector<std::string>& utf8Lines) {
+    lineViews(std::vector<std::string_view>(utf8Lines.begin(), utf8Lines.end()));
+}
+
+void SessionLog::lineViews(const std::vector<std::string_view>& utf8Lines) {
     if (fd_ < 0 || utf8Lines.empty())
         return;
     std::string out;
-    for (const std::string& l : utf8Lines)
+    std::size_t size = 0;
+    for (std::string_view l : utf8Lines)
+        size += l.size() + 1 + (timestamps_ ? 32 : 0);
+    out.reserve(size);
+    for (std::string_view l : utf8Lines)
         append(out, l);
     writeAll(out);
 }

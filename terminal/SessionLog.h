@@ -36,6 +36,8 @@ public:
     // Lines completed by one received chunk, each without its line end.
     // Throws SessionLogError when the file cannot be written.
     void lines(const std::vector<std::string>& utf8Lines);
+    // The same for lines held elsewhere, without copying them.
+    void lineViews(const std::vector<std::string_view>& utf8Lines);
     // The end of the session: the line being written, when it holds anything, then the
     // file is closed. Later calls do nothing.
     void finish(const std::string& currentLineUtf8);

@@ -134,6 +134,7 @@ private:
     void Log1Click();
     // The log's one input: the lines a chunk completed, decoded as shown.
     void feedLog(LineAssembly::Update update);
+    static std::string logText(const std::string& line);
     void finishLog();
     void openSessionLog();
     void logFailed(const SessionLogError& e);

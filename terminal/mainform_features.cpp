@@ -11,7 +11,9 @@
 #include <QMouseEvent>
 #include <QTextDocumentFragment>
 
+#include <algorithm>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 
 #include "KeyMap.h"
@@ -45,6 +47,10 @@ constexpr EncodingItem kEncodingItems[] = {
 void showKeys(QAction* a, const QList<QKeySequence>& keys) {
     a->setShortcuts(keys);
     a->setShortcutContext(Qt::WidgetShortcut);
+}
+
+bool plainAscii(const std::string& line) {
+    return std::all_of(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 // An error box from the event loop, once, without unwinding through the caller (which
@@ -200,15 +206,23 @@ void TqTermMain::zoomReset() { zoomBy(kDefaultFontPx - fontPixelSize()); }
 
 // ---- session log ----
 
+// A line as the log shows it, in UTF-8.
+std::string TqTermMain::logText(const std::string& line) {
+    return plainAscii(line) ? line : cp932::toUtf8(displayBytes(line, false));
+}
+
 void TqTermMain::feedLog(LineAssembly::Update update) {
     if (!log_)
         return;
+    // Plain ASCII lines, the usual case, go to the log as they are, without a copy.
     const auto& all = output_.lines();
-    std::vector<std::string> done;
+    std::vector<std::string_view> done;
+    std::deque<std::string> decoded;
+    done.reserve(all.size() - update.firstChanged);
     for (std::size_t i = update.firstChanged; i + 1 < all.size(); ++i)
-        done.push_back(cp932::toUtf8(displayBytes(all[i], false)));
+        done.push_back(plainAscii(all[i]) ? std::string_view(all[i]) : decoded.emplace_back(logText(all[i])));
     try {
-        log_->lines(done);
+        log_->lineViews(done);
     } catch (const SessionLogError& e) {
         logFailed(e);
     }
@@ -221,7 +235,7 @@ void TqTermMain::finishLog() {
     std::unique_ptr<SessionLog> log = std::move(log_);
     Log1->setText(ui("ログ記録..."));
     try {
-        log->finish(all.empty() ? std::string() : cp932::toUtf8(displayBytes(all.back(), false)));
+        log->finish(all.empty() ? std::string() : logText(all.back()));
     } catch (const SessionLogError& e) {
         logFailed(e);
     }

@@ -1,7 +1,8 @@
 // A loopback server streams 20 MB of 80-column text lines to the qterm window (offscreen).
 // Prints MB/s from the first byte to the last line shown, the peak resident memory, and
 // the longest gap between ticks of a 10 ms timer while it streams (event-loop stalls).
-//   qterm_stream_bench [megabytes]   (run it inside a private network namespace)
+//   qterm_stream_bench [--log FILE] [megabytes]   (run it inside a private network namespace)
+// With --log the window also writes the session log to FILE, as qterm --log does.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -16,6 +17,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "OutputView.h"
 #include "loopback.h"
@@ -24,6 +26,12 @@
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    std::vector<std::string> options;
+    if (argc > 2 && std::string(argv[1]) == "--log") {
+        options = {"--log", argv[2]};
+        argv += 2;
+        argc -= 2;
+    }
     const long long megabytes = argc > 1 ? std::atoll(argv[1]) : 20;
     const long long total = megabytes * 1000 * 1000;
 
@@ -55,7 +63,8 @@ int main(int argc, char** argv) {
         ::close(c);
     });
 
-    TqTermMain w({"127.0.0.1", std::to_string(port)});
+    options.insert(options.end(), {"127.0.0.1", std::to_string(port)});
+    TqTermMain w(options);
     QElapsedTimer clock;
     long long received = 0;
     qint64 firstByte = -1, lastShown = -1;

@@ -69,7 +69,7 @@ TEST(SessionLog, WritesLinesAsTheyComplete) {
     SessionLog log(path);
     log.lines({"first", std::string("x\0y", 3), ""});
     EXPECT_EQ(readFile(path), "first\nxy\n\n");
-    log.lines({});
+    log.lines(std::vector<std::string>{});
     log.lines({"日本語"});
     EXPECT_EQ(readFile(path), "first\nxy\n\n日本語\n");
     log.finish("prompt> ");
