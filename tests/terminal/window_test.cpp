@@ -83,8 +83,9 @@ TEST(QtermWindow, StartUpConnectsBeforeShowing) {
     ASSERT_GE(w.PopupMenu1->actions().size(), 2);
     EXPECT_EQ(w.PopupMenu1->actions()[0]->text(), "&Connect");
     EXPECT_EQ(w.PopupMenu1->actions()[1]->text(), "&Disconnect");
-    if (w.PopupMenu1->actions().size() > 2)
+    if (w.PopupMenu1->actions().size() > 2) {
         EXPECT_TRUE(w.PopupMenu1->actions()[2]->isSeparator());
+    }
 }
 
 TEST(QtermWindow, PortArguments) {
