@@ -9,16 +9,6 @@
 
 namespace {
 
-struct EncodingName {
-    Encoding enc;
-    const char* name;
-};
-constexpr EncodingName kEncodings[] = {
-    {Encoding::Cp932, "cp932"},
-    {Encoding::Utf8, "utf-8"},
-    {Encoding::EucJp, "euc-jp"},
-};
-
 std::optional<int> positiveInt(const std::string& text) {
     int value = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -164,21 +154,23 @@ std::string usageText() {
 
 std::string versionText() { return std::string("qterm ") + QLX_VERSION + "\n"; }
 
+const std::vector<EncodingInfo>& encodings() {
+    static const std::vector<EncodingInfo> all = {
+        {Encoding::Cp932, "cp932", "cp932"},
+        {Encoding::Utf8, "utf-8", "UTF-8"},
+        {Encoding::EucJp, "euc-jp", "EUC-JP"},
+    };
+    return all;
+}
+
 bool encodingFromName(const std::string& name, Encoding& out) {
     std::string lower = name;
     for (char& ch : lower)
         ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    for (const EncodingName& e : kEncodings)
+    for (const EncodingInfo& e : encodings())
         if (lower == e.name) {
             out = e.enc;
             return true;
         }
     return false;
-}
-
-const char* encodingName(Encoding enc) {
-    for (const EncodingName& e : kEncodings)
-        if (e.enc == enc)
-            return e.name;
-    return "cp932";
 }

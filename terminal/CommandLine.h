@@ -39,6 +39,13 @@ std::string usageText();
 // "qterm " and the version, ending in a line break.
 std::string versionText();
 
-// "cp932", "utf-8", "euc-jp" (as the option takes them, any case); false when unknown.
+// The encodings a session can speak, in menu order: the option's name and the menu's label.
+struct EncodingInfo {
+    Encoding enc;
+    const char* name;   // "cp932", "utf-8", "euc-jp"
+    const char* label;  // "cp932", "UTF-8", "EUC-JP"
+};
+const std::vector<EncodingInfo>& encodings();
+
+// The option's name, in any case; false when unknown.
 bool encodingFromName(const std::string& name, Encoding& out);
-const char* encodingName(Encoding enc);

@@ -33,16 +33,6 @@ constexpr int kMaxFontPx = 72;
 
 QString ui(const char* utf8) { return toQ(sj(utf8)); }
 
-struct EncodingItem {
-    Encoding enc;
-    const char* label;
-};
-constexpr EncodingItem kEncodingItems[] = {
-    {Encoding::Cp932, "cp932"},
-    {Encoding::Utf8, "UTF-8"},
-    {Encoding::EucJp, "EUC-JP"},
-};
-
 // Shown in the menu only: the keys themselves are handled by featureKey.
 void showKeys(QAction* a, const QList<QKeySequence>& keys) {
     a->setShortcuts(keys);
@@ -90,7 +80,7 @@ void TqTermMain::setUpFeatures() {
     LogTimestamps1->setChecked(logTimestamps_);
     Encoding1 = PopupMenu1->addMenu(ui("文字コード"));
     encodingGroup_ = new QActionGroup(this);
-    for (const EncodingItem& item : kEncodingItems) {
+    for (const EncodingInfo& item : encodings()) {
         QAction* a = Encoding1->addAction(QString::fromLatin1(item.label));
         a->setCheckable(true);
         a->setChecked(item.enc == encoding_);

@@ -17,7 +17,9 @@
 #include "OutputView.h"
 #include "cp932.h"
 #include "mainform.h"
+#include "../finder/files.h"  // whole-file reads
 #include "qtext.h"
+#include "scratch.h"
 #include "test_host.h"
 
 namespace fs = std::filesystem;
@@ -27,40 +29,6 @@ using cp932::sj;
 namespace {
 
 bool waitFor(const std::function<bool()>& done) { return QTest::qWaitFor(done, 5000); }
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        char t[] = "/tmp/qterm-feat-XXXXXX";
-        path = ::mkdtemp(t);
-    }
-    ~TempDir() { fs::remove_all(path); }
-    std::string file(const std::string& name) const { return (path / name).string(); }
-};
-
-// Sets an environment variable for one test.
-struct EnvVar {
-    std::string name, old;
-    bool had;
-    EnvVar(const char* n, const std::string& value) : name(n) {
-        const char* o = std::getenv(n);
-        had = o != nullptr;
-        old = o ? o : "";
-        ::setenv(n, value.c_str(), 1);
-        if (name == "TZ")
-            ::tzset();
-    }
-    ~EnvVar() {
-        had ? ::setenv(name.c_str(), old.c_str(), 1) : ::unsetenv(name.c_str());
-        if (name == "TZ")
-            ::tzset();
-    }
-};
 
 // No settings file of the machine's user reaches these tests.
 struct NoSettings {
@@ -89,6 +57,13 @@ struct Session {
         return waitFor([&] { return !w->outputPending() && w->Memo1->toPlainText() == QString::fromUtf8(text); });
     }
 };
+
+// Where the character at pos stands in the view, for the mouse.
+QPoint pointAt(OutputView* v, int pos) {
+    QTextCursor c(v->document());
+    c.setPosition(pos);
+    return v->cursorRect(c).center();
+}
 
 QAction* encodingItem(TqTermMain& w, const char* label) {
     for (QAction* a : w.Encoding1->actions())
@@ -130,11 +105,7 @@ TEST(QtermFeatures, CopiesTheSelectionAsShown) {
     QGuiApplication::clipboard()->clear();
 
     OutputView* v = s.w->Memo1;
-    auto at = [&](int pos) {
-        QTextCursor c(v->document());
-        c.setPosition(pos);
-        return v->cursorRect(c).center();
-    };
+    auto at = [&](int pos) { return pointAt(v, pos); };
     QTest::mousePress(v->viewport(), Qt::LeftButton, {}, at(1));
     QTest::mouseMove(v->viewport(), at(4));
     QTest::mouseRelease(v->viewport(), Qt::LeftButton, {}, at(4));
@@ -247,14 +218,14 @@ TEST(QtermFeatures, LogsTheSessionAsShown) {
     s.host.send(std::string("\xa0" "def\r\nx\r\0y", 10));  // CR NUL: a bare carriage return
     const std::string stamp = "[2026-12-10 03:04:05.067] ";
     const std::string first = stamp + "abcあdef\n" + stamp + "x\n";
-    ASSERT_TRUE(waitFor([&] { return readFile(path) == first; })) << readFile(path);
+    ASSERT_TRUE(waitFor([&] { return bytesOf(path) == first; })) << bytesOf(path);
     s.w->LogTimestamps1->trigger();
     EXPECT_FALSE(s.w->sessionLog()->timestamps());
     s.host.send("2\r\na\nb\r\nbare LF\n\ntail");
-    ASSERT_TRUE(waitFor([&] { return readFile(path) == first + "y2\na\nb\n"; })) << readFile(path);
+    ASSERT_TRUE(waitFor([&] { return bytesOf(path) == first + "y2\na\nb\n"; })) << bytesOf(path);
     s.host.close();
     ASSERT_TRUE(waitFor([&] { return !s.w->isVisible(); }));
-    EXPECT_EQ(readFile(path), first + "y2\na\nb\nbare LF\n\ntail\n");
+    EXPECT_EQ(bytesOf(path), first + "y2\na\nb\nbare LF\n\ntail\n");
     EXPECT_FALSE(s.w->logging());
     EXPECT_TRUE(box.shown.empty());
 }
@@ -291,7 +262,7 @@ TEST(QtermFeatures, MenuStartsAndStopsTheLog) {
     EXPECT_EQ(s.w->Log1->text(), toQ(sj("ログ記録...")));
     s.host.send("pt\r\nafter\r\n");
     ASSERT_TRUE(s.shows("before\nduring\nprompt\nafter\n"));
-    EXPECT_EQ(readFile(path), "during\nprom\n");
+    EXPECT_EQ(bytesOf(path), "during\nprom\n");
     EXPECT_TRUE(box.shown.empty());
 }
 
@@ -316,7 +287,7 @@ TEST(QtermFeatures, SettingsFileLogsEverySession) {
         host.close();
         ASSERT_TRUE(waitFor([&] { return !w.isVisible(); }));
         const fs::path expected = logs / ("127.0.0.1_" + host.port() + "_20261210-030405.log");
-        EXPECT_EQ(readFile(expected.string()), "[2026-12-10 03:04:05.067] login: \n");
+        EXPECT_EQ(bytesOf(expected.string()), "[2026-12-10 03:04:05.067] login: \n");
     }
     fs::remove(conf.path / "qterm" / "qterm.ini");
     fs::remove_all(logs);
@@ -420,11 +391,7 @@ TEST(QtermFeatures, PrimarySelectionAndMiddleButton) {
     s.host.send(sj("選択する文字") + "\r\n");
     ASSERT_TRUE(s.shows("選択する文字\n"));
     OutputView* v = s.w->Memo1;
-    auto at = [&](int pos) {
-        QTextCursor c(v->document());
-        c.setPosition(pos);
-        return v->cursorRect(c).center();
-    };
+    auto at = [&](int pos) { return pointAt(v, pos); };
     QTest::mousePress(v->viewport(), Qt::LeftButton, {}, at(0));
     QTest::mouseMove(v->viewport(), at(2));
     QTest::mouseRelease(v->viewport(), Qt::LeftButton, {}, at(2));

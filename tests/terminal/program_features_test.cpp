@@ -19,17 +19,13 @@
 #include <vector>
 
 #include "LoopbackServer.h"
+#include "../finder/files.h"  // whole-file reads
 #include "version.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 // One run of qterm with stdout and stderr in files of a private folder.
 class QtermRun {
@@ -99,8 +95,8 @@ public:
         pid_ = -1;
     }
     bool killed() const { return killed_; }
-    std::string out() const { return readFile(dir_ / "out"); }
-    std::string err() const { return readFile(dir_ / "err"); }
+    std::string out() const { return bytesOf(dir_ / "out"); }
+    std::string err() const { return bytesOf(dir_ / "err"); }
     fs::path dir() const { return dir_; }
 
 private:
@@ -163,11 +159,11 @@ TEST(QtermRun, LogSurvivesAKill) {
     {
         QtermRun r({"--log", log.string(), "127.0.0.1", std::to_string(host.Port())}, true);
         const std::string want = "login: admin\n日本\n";
-        for (int i = 0; i < 1000 && readFile(log) != want; ++i)
+        for (int i = 0; i < 1000 && bytesOf(log) != want; ++i)
             std::this_thread::sleep_for(10ms);
         r.kill9();
         EXPECT_TRUE(r.killed());
-        EXPECT_EQ(readFile(log), want);
+        EXPECT_EQ(bytesOf(log), want);
     }
     done.set_value();
     fs::remove_all(dir);

@@ -13,48 +13,13 @@
 #include "KeyMap.h"
 #include "QtermConfig.h"
 #include "SessionLog.h"
+#include "../finder/files.h"  // whole-file reads
+#include "scratch.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono;
 
 namespace {
-
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        char t[] = "/tmp/qterm-log-XXXXXX";
-        path = ::mkdtemp(t);
-    }
-    ~TempDir() { fs::remove_all(path); }
-    std::string file(const std::string& name) const { return (path / name).string(); }
-};
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void writeFile(const std::string& path, const std::string& text) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-// Local time is what the log shows; the tests pin the zone.
-struct Zone {
-    std::string old;
-    bool had;
-    explicit Zone(const char* tz) {
-        const char* o = std::getenv("TZ");
-        had = o != nullptr;
-        old = o ? o : "";
-        ::setenv("TZ", tz, 1);
-        ::tzset();
-    }
-    ~Zone() {
-        had ? ::setenv("TZ", old.c_str(), 1) : ::unsetenv("TZ");
-        ::tzset();
-    }
-};
 
 // 2026-12-10 03:04:05.067 UTC
 const system_clock::time_point kWhen = system_clock::time_point(seconds(1796871845)) + milliseconds(67);
@@ -68,14 +33,14 @@ TEST(SessionLog, WritesLinesAsTheyComplete) {
     const std::string path = dir.file("s.log");
     SessionLog log(path);
     log.lines({"first", std::string("x\0y", 3), ""});
-    EXPECT_EQ(readFile(path), "first\nxy\n\n");
+    EXPECT_EQ(bytesOf(path), "first\nxy\n\n");
     log.lines(std::vector<std::string>{});
     log.lines({"日本語"});
-    EXPECT_EQ(readFile(path), "first\nxy\n\n日本語\n");
+    EXPECT_EQ(bytesOf(path), "first\nxy\n\n日本語\n");
     log.finish("prompt> ");
     log.finish("again");  // the file is closed: nothing more
     log.lines({"late"});
-    EXPECT_EQ(readFile(path), "first\nxy\n\n日本語\nprompt> \n");
+    EXPECT_EQ(bytesOf(path), "first\nxy\n\n日本語\nprompt> \n");
 }
 
 TEST(SessionLog, EmptyCurrentLineAddsNothingAtTheEnd) {
@@ -86,7 +51,7 @@ TEST(SessionLog, EmptyCurrentLineAddsNothingAtTheEnd) {
         SessionLog log(path);
         log.lines({"done"});
         log.finish(current);
-        EXPECT_EQ(readFile(path), "done\n");
+        EXPECT_EQ(bytesOf(path), "done\n");
     }
 }
 
@@ -96,14 +61,14 @@ TEST(SessionLog, AppendsToAnExistingFileCreatedPrivate) {
     const std::string path = dir.file("a.log");
     { SessionLog(path).finish("one"); }
     { SessionLog(path).finish("two"); }
-    EXPECT_EQ(readFile(path), "one\ntwo\n");
+    EXPECT_EQ(bytesOf(path), "one\ntwo\n");
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST(SessionLog, TimestampsInLocalTimeFromTheClock) {
-    Zone jst("JST-9");
+    EnvVar jst("TZ", "JST-9");
     EXPECT_EQ(logTimestamp(kWhen), "[2026-12-10 12:04:05.067] ");
     EXPECT_EQ(logTimestamp(system_clock::time_point(milliseconds(-1))), "[1970-01-01 08:59:59.999] ");
 
@@ -117,7 +82,7 @@ TEST(SessionLog, TimestampsInLocalTimeFromTheClock) {
     log.lines({"plain"});
     log.setTimestamps(true);
     log.finish("end");
-    EXPECT_EQ(readFile(path), "[2026-12-10 12:04:05.067] a\n"
+    EXPECT_EQ(bytesOf(path), "[2026-12-10 12:04:05.067] a\n"
                               "[2026-12-10 12:04:05.067] b\n"
                               "plain\n"
                               "[2026-12-10 12:04:06.068] end\n");
@@ -171,7 +136,7 @@ TEST(QtermConfig, LogSection) {
         {"; nothing\n", "", false},
     };
     for (const Case& c : cases) {
-        writeFile(ini, c.text);
+        writeBytes(ini, c.text);
         LogSettings s = readLogSettings(ini, "/home/u");
         EXPECT_EQ(s.dir, c.dir) << c.text;
         EXPECT_EQ(s.timestamps, c.stamps) << c.text;
@@ -181,7 +146,7 @@ TEST(QtermConfig, LogSection) {
 }
 
 TEST(QtermConfig, SessionLogName) {
-    Zone utc("UTC");
+    EnvVar utc("TZ", "UTC");
     EXPECT_EQ(sessionLogPath("/logs", "192.168.1.10", 23, kWhen), "/logs/192.168.1.10_23_20261210-030405.log");
     EXPECT_EQ(sessionLogPath("/logs/", "host-a", 2323, kWhen), "/logs/host-a_2323_20261210-030405.log");
     // Nothing of the host can lead out of the folder.
