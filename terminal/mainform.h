@@ -124,7 +124,7 @@ public:
     QAction* Log1;
     QAction* LogTimestamps1;
     QMenu* Encoding1;
-    QActionGroup* encodingGroup_;
+    QActionGroup* EncodingGroup1;
 
 private:
     void setUpFeatures();
@@ -132,7 +132,8 @@ private:
     bool featureKey(const QKeyEvent& e);
     bool featureMouse(QObject* watched, QEvent* event);
     void Log1Click();
-    // The log's one input: the lines a chunk completed, decoded as shown.
+    // The log's one input: the lines a chunk completed, decoded as shown. Fed from the
+    // line assembly with code page 932 for now; the display path's line hook replaces it.
     void feedLog(LineAssembly::Update update);
     static std::string logText(const std::string& line);
     void finishLog();

@@ -79,13 +79,13 @@ void TqTermMain::setUpFeatures() {
     LogTimestamps1->setCheckable(true);
     LogTimestamps1->setChecked(logTimestamps_);
     Encoding1 = PopupMenu1->addMenu(ui("文字コード"));
-    encodingGroup_ = new QActionGroup(this);
+    EncodingGroup1 = new QActionGroup(this);
     for (const EncodingInfo& item : encodings()) {
         QAction* a = Encoding1->addAction(QString::fromLatin1(item.label));
         a->setCheckable(true);
         a->setChecked(item.enc == encoding_);
         a->setData(static_cast<int>(item.enc));
-        encodingGroup_->addAction(a);
+        EncodingGroup1->addAction(a);
         connect(a, &QAction::triggered, this, [this, enc = item.enc] { setEncoding(enc); });
     }
 
@@ -179,7 +179,7 @@ void TqTermMain::pasteText(const QString& text) {
 // The view takes the new encoding here once it can decode more than code page 932.
 void TqTermMain::setEncoding(Encoding enc) {
     encoding_ = enc;
-    for (QAction* a : encodingGroup_->actions())
+    for (QAction* a : EncodingGroup1->actions())
         if (a->data().toInt() == static_cast<int>(enc))
             a->setChecked(true);
 }

@@ -91,7 +91,7 @@ TEST(QtermFeatures, MenuItemsFollowTheConnectionItems) {
     for (QAction* a : w.Encoding1->actions())
         encodings.push_back(a->text() + (a->isChecked() ? "*" : ""));
     EXPECT_EQ(encodings, (std::vector<QString>{"cp932*", "UTF-8", "EUC-JP"}));
-    EXPECT_TRUE(w.encodingGroup_->isExclusive());
+    EXPECT_TRUE(w.EncodingGroup1->isExclusive());
     EXPECT_FALSE(w.LogTimestamps1->isChecked());
 }
 
