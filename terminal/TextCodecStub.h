@@ -4,6 +4,7 @@
 // hold become '?', as typed text in code page 932 always has.
 #include <iconv.h>
 
+#include <cerrno>
 #include <string>
 #include <string_view>
 

@@ -57,8 +57,10 @@ void TqTermMain::setUpFeatures() {
                                    std::getenv("HOME"));
     logTimestamps_ = args_.logTimestamps || logSettings_.timestamps;
 
+    // An existing file is appended to, never overwritten, so the dialog does not ask.
     askLogFile = [this](const std::string& suggested) {
-        return QFileDialog::getSaveFileName(this, ui("ログ記録"), QString::fromLocal8Bit(suggested))
+        return QFileDialog::getSaveFileName(this, ui("ログ記録"), QString::fromLocal8Bit(suggested), QString(),
+                                            nullptr, QFileDialog::DontConfirmOverwrite)
             .toLocal8Bit()
             .toStdString();
     };
