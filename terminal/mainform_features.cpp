@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <deque>
 #include <filesystem>
 
 #include "KeyMap.h"
@@ -204,13 +203,17 @@ std::string TqTermMain::logText(const std::string& line) {
 }
 
 void TqTermMain::feedLog(LineAssembly::Update update) {
-    if (!log_)
+    if (!log_ || output_.lines().empty())
         return;
     // Plain ASCII lines, the usual case, go to the log as they are, without a copy.
     const auto& all = output_.lines();
+    const std::size_t count = all.size() - 1 - std::min(update.firstChanged, all.size() - 1);
+    if (count == 0)
+        return;
     std::vector<std::string_view> done;
-    std::deque<std::string> decoded;
-    done.reserve(all.size() - update.firstChanged);
+    std::vector<std::string> decoded;  // never grows past count, so the views stay valid
+    done.reserve(count);
+    decoded.reserve(count);
     for (std::size_t i = update.firstChanged; i + 1 < all.size(); ++i)
         done.push_back(plainAscii(all[i]) ? std::string_view(all[i]) : decoded.emplace_back(logText(all[i])));
     try {
