@@ -19,12 +19,12 @@ std::optional<int> positiveInt(const std::string& text) {
 
 // Options with a value take it from "--name=value" or from the next argument.
 enum class Opt { Help, Version, Log, LogTimestamps, Encoding, ConnectTimeout };
-struct OptionSpec {
+struct OptionRow {
     const char* name;
     Opt opt;
     bool takesValue;
 };
-constexpr OptionSpec kOptions[] = {
+constexpr OptionRow kOptions[] = {
     {"--help", Opt::Help, false},
     {"--version", Opt::Version, false},
     {"--log", Opt::Log, true},
@@ -96,23 +96,23 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
         }
         const std::size_t eq = arg.find('=');
         const std::string name = arg.substr(0, eq);
-        const auto spec = std::find_if(std::begin(kOptions), std::end(kOptions),
-                                       [&](const OptionSpec& s) { return name == s.name; });
+        const auto row = std::find_if(std::begin(kOptions), std::end(kOptions),
+                                       [&](const OptionRow& s) { return name == s.name; });
         std::string wrong;
-        if (spec == std::end(kOptions)) {
+        if (row == std::end(kOptions)) {
             wrong = "unknown option " + name;
-        } else if (!spec->takesValue) {
+        } else if (!row->takesValue) {
             if (eq != std::string::npos) {
                 wrong = name + " takes no value";
             } else {
-                help |= spec->opt == Opt::Help;
-                version |= spec->opt == Opt::Version;
-                c.args.logTimestamps |= spec->opt == Opt::LogTimestamps;
+                help |= row->opt == Opt::Help;
+                version |= row->opt == Opt::Version;
+                c.args.logTimestamps |= row->opt == Opt::LogTimestamps;
             }
         } else if (eq != std::string::npos) {
-            wrong = applyValue(spec->opt, arg.substr(eq + 1), c.args);
+            wrong = applyValue(row->opt, arg.substr(eq + 1), c.args);
         } else if (i + 1 < args.size()) {
-            wrong = applyValue(spec->opt, args[++i], c.args);
+            wrong = applyValue(row->opt, args[++i], c.args);
         } else {
             wrong = name + " needs a value";
         }
