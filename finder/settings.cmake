@@ -1,11 +1,10 @@
 # Table rules, settings and model-name files, launch texts and program lookup: plain C++.
 add_library(finder_settings STATIC
-  ${CMAKE_CURRENT_LIST_DIR}/IniFile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Settings.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TableSort.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Launch.cpp)
 target_include_directories(finder_settings PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(finder_settings PUBLIC qlx_text)
+target_link_libraries(finder_settings PUBLIC qlx_text qlx_ini)
 
 # Their desktop side: the locale collation of the sort and the real launcher.
 add_library(finder_desktop STATIC

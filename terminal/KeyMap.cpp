@@ -1,6 +1,6 @@
 #include "KeyMap.h"
 
-#include "cp932.h"
+#include <algorithm>
 
 namespace {
 
@@ -18,7 +18,11 @@ bool printable(const std::string& utf8) {
 
 } // namespace
 
-std::string keyBytes(const KeyPress& key) {
+std::string keyBytes(const KeyPress& key) { return keyBytes(key, Encoding::Cp932); }
+
+std::string composedBytes(const std::string& utf8) { return composedBytes(utf8, Encoding::Cp932); }
+
+std::string keyBytes(const KeyPress& key, Encoding enc) {
     using K = KeyPress::Kind;
     switch (key.kind) {
     case K::Enter: return "\r";
@@ -32,9 +36,25 @@ std::string keyBytes(const KeyPress& key) {
         return std::string(1, static_cast<char>(key.letter - 'A' + 1));
     if (key.ctrl)
         return {};
-    return printable(key.utf8) ? cp932::fromUtf8(key.utf8) : std::string();
+    return composedBytes(key.utf8, enc);
 }
 
-std::string composedBytes(const std::string& utf8) {
-    return printable(utf8) ? cp932::fromUtf8(utf8) : std::string();
+std::string composedBytes(const std::string& utf8, Encoding enc) {
+    return printable(utf8) ? encodeText(utf8, enc) : std::string();
+}
+
+std::string pastedBytes(std::string_view utf8, Encoding enc) {
+    std::string out;
+    std::size_t start = 0;
+    while (start <= utf8.size()) {
+        const std::size_t end = std::min(utf8.find_first_of("\r\n", start), utf8.size());
+        out += encodeText(utf8.substr(start, end - start), enc);
+        if (end == utf8.size())
+            break;
+        out += '\r';
+        start = end + 1;
+        if (utf8[end] == '\r' && start < utf8.size() && utf8[start] == '\n')
+            ++start;
+    }
+    return out;
 }

@@ -4,24 +4,32 @@
 #include <string>
 #include <vector>
 
+#include <QGuiApplication>
+
+#include "CommandLine.h"
 #include "FailureLine.h"
 #include "guardedapp.h"
 #include "mainform.h"
 #include "qtext.h"
 
 int runQterm(int argc, char** argv, const std::function<void(TqTermMain&)>& started) {
+    // Help, version and usage errors need no display, so they come before the application.
+    CommandLine cl = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    switch (cl.action) {
+    case CommandLine::Action::Help: std::fputs(usageText().c_str(), stdout); return 0;
+    case CommandLine::Action::Version: std::fputs(versionText().c_str(), stdout); return 0;
+    case CommandLine::Action::UsageError:
+        std::fprintf(stderr, "qterm: %s\n%s", cl.error.c_str(), usageText().c_str());
+        return 2;
+    case CommandLine::Action::Run: break;
+    }
+
     GuardedApplication app(argc, argv);
     app.setApplicationName("qterm");
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i)
-        args.push_back(fromQ(QString::fromLocal8Bit(argv[i])));
-    try {
-        parseQtermArgs(args);
-    } catch (const QtermUsageError& e) {
-        std::fprintf(stderr, "qterm: %s\nusage: qterm [--connect-timeout SECONDS] [host [port]]\n", e.what());
-        return 2;
-    }
-    TqTermMain qTermMain(args);
+    QGuiApplication::setDesktopFileName("io.github.qlxtools.qterm");
+    // The host is text of the program (code page 932); the log file stays a file name.
+    cl.args.host = fromQ(QString::fromLocal8Bit(cl.args.host.c_str()));
+    TqTermMain qTermMain(cl.args);
     // Neither failure shows a message in the window, so the shell learns of it here.
     auto failed = [&](const std::string& why) {
         const TIdTelnet& t = qTermMain.telnet();

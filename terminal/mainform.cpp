@@ -42,7 +42,9 @@ KeyPress keyPressOf(const QKeyEvent& e) {
 } // namespace
 
 TqTermMain::TqTermMain(std::vector<std::string> args, QWidget* parent)
-    : QMainWindow(parent), args_(parseQtermArgs(args)) {
+    : TqTermMain(parseQtermArgs(args), parent) {}
+
+TqTermMain::TqTermMain(QtermArgs args, QWidget* parent) : QMainWindow(parent), args_(std::move(args)) {
     setWindowTitle("qTerm");
     move(562, 179);
     resize(696, 477);  // client area of the 712 x 515 window
@@ -51,7 +53,7 @@ TqTermMain::TqTermMain(std::vector<std::string> args, QWidget* parent)
     Memo1->setObjectName("Memo1");
     Memo1->setAccessibleName("Output");
     QFont font("IPAPGothic");
-    font.setPixelSize(15);
+    font.setPixelSize(kDefaultFontPx);
     Memo1->setFont(font);
     QPalette pal = Memo1->palette();
     pal.setColor(QPalette::Base, Qt::black);
@@ -111,12 +113,13 @@ TqTermMain::TqTermMain(std::vector<std::string> args, QWidget* parent)
     IdTelnetDemo.OnDisconnect = [this] { IdTelnetDemoDisconnect(); };
     IdTelnetDemo.OnDisconnected = [this](TIdComponent*) { IdTelnetDemoDisconnected(); };
 
+    setUpFeatures();
     FormCreate();
 }
 
 // The component is a member: its destructor stops an open connection's reader thread
 // before any widget it reports to is gone.
-TqTermMain::~TqTermMain() = default;
+TqTermMain::~TqTermMain() { finishLog(); }
 
 void TqTermMain::FormCreate() {
     if (args_.host.empty())
@@ -150,7 +153,10 @@ void TqTermMain::Disconnect1Click() { IdTelnetDemo.CloseConnection(); }
 
 void TqTermMain::IdTelnetDemoConnect() { statusLabel_->setText("Connect"); }
 
-void TqTermMain::IdTelnetDemoConnected() { statusLabel_->setText("Connected"); }
+void TqTermMain::IdTelnetDemoConnected() {
+    statusLabel_->setText("Connected");
+    openSessionLog();
+}
 
 void TqTermMain::IdTelnetDemoDisconnect() { close(); }
 
@@ -187,8 +193,12 @@ void TqTermMain::sendBytes(const std::string& bytes) {
 }
 
 bool TqTermMain::eventFilter(QObject* watched, QEvent* event) {
+    if (featureMouse(watched, event))
+        return true;
     if (watched == Memo1 && event->type() == QEvent::KeyPress) {
-        const std::string bytes = keyBytes(keyPressOf(*static_cast<QKeyEvent*>(event)));
+        if (featureKey(*static_cast<QKeyEvent*>(event)))
+            return true;
+        const std::string bytes = keyBytes(keyPressOf(*static_cast<QKeyEvent*>(event)), encoding_);
         if (bytes.empty())
             return false;  // no character: the view keeps its caret and scrolling keys
         reportingErrors([&] { sendBytes(bytes); });
@@ -196,7 +206,7 @@ bool TqTermMain::eventFilter(QObject* watched, QEvent* event) {
     }
     if (watched == Memo1 && event->type() == QEvent::InputMethod) {
         auto* im = static_cast<QInputMethodEvent*>(event);
-        reportingErrors([&] { sendBytes(composedBytes(im->commitString().toStdString())); });
+        reportingErrors([&] { sendBytes(composedBytes(im->commitString().toStdString(), encoding_)); });
         return true;
     }
     return QMainWindow::eventFilter(watched, event);
@@ -205,6 +215,7 @@ bool TqTermMain::eventFilter(QObject* watched, QEvent* event) {
 // The host's last words are shown even when its close ends the window right after them.
 void TqTermMain::closeEvent(QCloseEvent* event) {
     Memo1->flush();
+    finishLog();
     QMainWindow::closeEvent(event);
 }
 

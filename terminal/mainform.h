@@ -2,14 +2,22 @@
 // qTermMain: the terminal window. One telnet connection, its received text in Memo1,
 // typed keys sent to the host, the window closing when the connection ends.
 #include <QMainWindow>
+#include <chrono>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "CommandLine.h"
+#include "QtermConfig.h"
 #include "QtWindowDispatcher.h"
+#include "SessionLog.h"
 #include "TIdTelnet.h"
+#include "TextCodec.h"
 
 class QAction;
+class QActionGroup;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -19,8 +27,9 @@ class OutputView;
 
 class TqTermMain : public QMainWindow {
 public:
-    // args: the command line after the program name (host, port).
+    // args: the command line after the program name (options, host, port).
     explicit TqTermMain(std::vector<std::string> args, QWidget* parent = nullptr);
+    explicit TqTermMain(QtermArgs args, QWidget* parent = nullptr);
     ~TqTermMain() override;
 
     // Connects before the window is first shown when a host was given. False when that
@@ -71,4 +80,61 @@ private:
 
 public:
     TIdTelnet& telnet() { return IdTelnetDemo; }
+
+    // Copy and paste, session log, encoding and zoom (mainform_features.cpp).
+    void copySelection();
+    void selectAllText();
+    // Sends text to the host as if typed, only while connected; a large paste asks first.
+    void pasteText(const QString& text);
+    void pasteFromClipboard();
+    void pasteFromSelection();
+    // The session's encoding for display and sending, from now on.
+    void setEncoding(Encoding enc);
+    Encoding encoding() const { return encoding_; }
+    // Font size of the text area in pixels; the window keeps its size.
+    void zoomBy(int steps);
+    void zoomReset();
+    int fontPixelSize() const;
+    static constexpr int kDefaultFontPx = 15;
+    // Logging to path from now on (appended); a failure shows one error box.
+    void startLog(const std::string& path);
+    void stopLog();
+    bool logging() const { return log_ != nullptr; }
+    const SessionLog* sessionLog() const { return log_.get(); }
+    void setLogTimestamps(bool on);
+
+    // Injected for tests: the file dialog of "ログ記録..." (empty: cancelled), the question
+    // before a paste of more than kLargePaste bytes, and the log's clock.
+    std::function<std::string(const std::string& suggested)> askLogFile;
+    std::function<bool(std::size_t bytes)> confirmLargePaste;
+    SessionLog::Clock logClock;
+    static constexpr std::size_t kLargePaste = 64 * 1024;
+
+    QAction* Copy1;
+    QAction* Paste1;
+    QAction* SelectAll1;
+    QAction* Log1;
+    QAction* LogTimestamps1;
+    QMenu* Encoding1;
+    QActionGroup* EncodingGroup1;
+
+private:
+    void setUpFeatures();
+    // True when the key is one of the window's own: copy, paste, zoom.
+    bool featureKey(const QKeyEvent& e);
+    bool featureMouse(QObject* watched, QEvent* event);
+    void Log1Click();
+    // The log's one input: the rows a chunk completed, decoded as shown, each ending in
+    // a line break (a row cut off at the scrollback bound may arrive in pieces).
+    void logRows(std::string_view rows);
+    void finishLog();
+    void openSessionLog();
+    void logFailed(const SessionLogError& e);
+    std::string suggestedLogPath() const;
+
+    Encoding encoding_ = Encoding::Cp932;
+    LogSettings logSettings_;
+    bool logTimestamps_ = false;
+    std::unique_ptr<SessionLog> log_;
+    std::string logCarry_;  // the start of a row whose end has not arrived yet
 };

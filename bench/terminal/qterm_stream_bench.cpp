@@ -1,10 +1,11 @@
 // A loopback server streams 20 MB of 80-column text lines to the qterm window (offscreen).
 // Prints MB/s from the first byte to the last line shown, the peak resident memory, and
 // the longest gap between ticks of a 10 ms timer while it streams (event-loop stalls).
-//   qterm_stream_bench [--eol crlf|lf] [--text ascii|kanji] [--observe] [megabytes]
+//   qterm_stream_bench [--eol crlf|lf] [--text ascii|kanji] [--observe] [--log FILE] [megabytes]
 // --eol lf ends lines with a bare LF, as raw-socket consoles do; --text kanji sends lines
 // of 40 double-byte characters in code page 932; --observe hands every completed row to a
 // line observer that writes them to /dev/null, one write() a chunk, as a session log would.
+// --log FILE also writes the session log to FILE, as qterm --log does.
 // The CPU time (all threads) holds up better than MB/s on a busy machine. Run it inside a
 // private network namespace.
 #include <arpa/inet.h>
@@ -23,6 +24,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "cp932.h"
 
@@ -34,6 +36,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     long long megabytes = 20;
+    std::vector<std::string> options;
     bool bareLf = false, kanji = false, observe = false;
     for (int i = 1; i < argc; ++i) {
         const bool hasValue = i + 1 < argc;
@@ -43,6 +46,8 @@ int main(int argc, char** argv) {
             kanji = !std::strcmp(argv[++i], "kanji");
         else if (!std::strcmp(argv[i], "--observe"))
             observe = true;
+        else if (!std::strcmp(argv[i], "--log") && hasValue)
+            options.insert(options.end(), {"--log", argv[++i]});
         else
             megabytes = std::atoll(argv[i]);
     }
@@ -81,7 +86,8 @@ int main(int argc, char** argv) {
         ::close(c);
     });
 
-    TqTermMain w({"127.0.0.1", std::to_string(port)});
+    options.insert(options.end(), {"127.0.0.1", std::to_string(port)});
+    TqTermMain w(options);
     int sink = -1;
     if (observe) {
         sink = ::open("/dev/null", O_WRONLY | O_CLOEXEC);

@@ -2,7 +2,7 @@
 set(QLX_GOLDEN "QLX_GOLDEN_DIR=\"${CMAKE_CURRENT_LIST_DIR}/golden\"")
 
 qlx_add_gtest(finder_ini_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/ini_file_test.cpp
-  LIBS finder_settings)
+  LIBS qlx_ini finder_settings)
 target_compile_definitions(finder_ini_test PRIVATE ${QLX_GOLDEN})
 
 # These two feed the discovery decoder and the table through it.

@@ -29,3 +29,75 @@ TEST(CommandLine, HostAndPort) {
         EXPECT_EQ(a.port, c.port) << (c.args.size() > 1 ? c.args[1] : "");
     }
 }
+
+// Options, in any place before or after host and port, with their values and errors.
+TEST(CommandLine, Options) {
+    using A = CommandLine::Action;
+    struct Case {
+        std::vector<std::string> args;
+        A action;
+        std::string host;
+        int port;
+        std::string log;
+        bool stamps;
+        Encoding enc;
+        int timeout;
+    };
+    const Case cases[] = {
+        {{}, A::Run, "", 23, "", false, Encoding::Cp932, 15},
+        {{"--log", "s.log", "h", "24"}, A::Run, "h", 24, "s.log", false, Encoding::Cp932, 15},
+        {{"h", "24", "--log=s.log", "--log-timestamps"}, A::Run, "h", 24, "s.log", true, Encoding::Cp932, 15},
+        {{"--encoding", "utf-8", "h"}, A::Run, "h", 23, "", false, Encoding::Utf8, 15},
+        {{"--encoding=EUC-JP", "h"}, A::Run, "h", 23, "", false, Encoding::EucJp, 15},
+        {{"--encoding", "cp932", "h"}, A::Run, "h", 23, "", false, Encoding::Cp932, 15},
+        {{"--connect-timeout", "3", "h"}, A::Run, "h", 23, "", false, Encoding::Cp932, 3},
+        {{"h", "-5"}, A::Run, "h", 1, "", false, Encoding::Cp932, 15},  // a port, as before
+        {{"--", "h", "--log"}, A::Run, "h", 23, "", false, Encoding::Cp932, 15},
+        {{"--log", "--", "h"}, A::Run, "h", 23, "--", false, Encoding::Cp932, 15},  // a value is a value
+        {{"--help"}, A::Help, "", 23, "", false, Encoding::Cp932, 15},
+        {{"h", "--bogus", "--help"}, A::Help, "h", 23, "", false, Encoding::Cp932, 15},
+        {{"--version", "h"}, A::Version, "h", 23, "", false, Encoding::Cp932, 15},
+        {{"--bogus", "h"}, A::UsageError, "h", 23, "", false, Encoding::Cp932, 15},
+        {{"-x"}, A::UsageError, "", 23, "", false, Encoding::Cp932, 15},
+        {{"--log"}, A::UsageError, "", 23, "", false, Encoding::Cp932, 15},
+        {{"--log="}, A::UsageError, "", 23, "", false, Encoding::Cp932, 15},
+        {{"--log-timestamps=1"}, A::UsageError, "", 23, "", false, Encoding::Cp932, 15},
+        {{"--encoding", "latin1", "h"}, A::UsageError, "h", 23, "", false, Encoding::Cp932, 15},
+        {{"--connect-timeout", "0"}, A::UsageError, "", 23, "", false, Encoding::Cp932, 15},
+        {{"--connect-timeout", "-1"}, A::UsageError, "", 23, "", false, Encoding::Cp932, 15},
+        {{"--connect-timeout", "1.5"}, A::UsageError, "", 23, "", false, Encoding::Cp932, 15},
+        {{"--connect-timeout", "99999999999"}, A::UsageError, "", 23, "", false, Encoding::Cp932, 15},
+    };
+    for (const Case& c : cases) {
+        std::string where;
+        for (const auto& a : c.args)
+            where += "[" + a + "]";
+        const CommandLine cl = parseCommandLine(c.args);
+        EXPECT_EQ(cl.action, c.action) << where;
+        if (c.action == A::UsageError) {
+            EXPECT_FALSE(cl.error.empty()) << where;
+        }
+        if (c.action == A::Run) {
+            EXPECT_EQ(cl.error, "") << where;
+        }
+        EXPECT_EQ(cl.args.host, c.host) << where;
+        EXPECT_EQ(cl.args.port, c.port) << where;
+        EXPECT_EQ(cl.args.logFile, c.log) << where;
+        EXPECT_EQ(cl.args.logTimestamps, c.stamps) << where;
+        EXPECT_EQ(cl.args.encoding, c.enc) << where;
+        EXPECT_EQ(cl.args.connectTimeoutSeconds, c.timeout) << where;
+    }
+}
+
+// The usage names every option; the error says which argument is wrong.
+TEST(CommandLine, UsageAndErrors) {
+    const std::string usage = usageText();
+    for (const char* opt : {"--help", "--version", "--log FILE", "--log-timestamps", "--encoding", "cp932",
+                            "utf-8", "euc-jp", "--connect-timeout SECONDS", "HOST [PORT]"})
+        EXPECT_NE(usage.find(opt), std::string::npos) << opt;
+    EXPECT_EQ(usage.back(), '\n');
+    EXPECT_NE(parseCommandLine({"--bogus"}).error.find("--bogus"), std::string::npos);
+    EXPECT_NE(parseCommandLine({"--encoding", "latin1"}).error.find("latin1"), std::string::npos);
+    EXPECT_EQ(versionText().rfind("qterm ", 0), 0u);
+    EXPECT_EQ(versionText().back(), '\n');
+}

@@ -1,0 +1,47 @@
+#include "QtermConfig.h"
+
+#include <cctype>
+#include <cstdio>
+#include <ctime>
+
+#include "IniFile.h"
+
+std::string qtermSettingsPath(const char* xdgConfigHome, const char* home) {
+    if (xdgConfigHome && xdgConfigHome[0] == '/')
+        return std::string(xdgConfigHome) + "/qterm/qterm.ini";
+    if (home && home[0])
+        return std::string(home) + "/.config/qterm/qterm.ini";
+    return {};
+}
+
+LogSettings readLogSettings(const std::string& iniPath, const char* home) {
+    LogSettings s;
+    if (iniPath.empty())
+        return s;
+    IniFile f(iniPath);
+    s.dir = f.read("log", "dir", "");
+    if (s.dir.rfind("~/", 0) == 0 && home && home[0])
+        s.dir = std::string(home) + s.dir.substr(1);
+    std::string t = f.read("log", "timestamps", "");
+    for (char& c : t)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    s.timestamps = t == "1" || t == "true" || t == "yes" || t == "on";
+    return s;
+}
+
+std::string sessionLogPath(const std::string& dir, const std::string& host, int port,
+                           std::chrono::system_clock::time_point start) {
+    std::string name;
+    for (unsigned char c : host)
+        name += (std::isalnum(c) || c == '.' || c == '-' || c == ':') ? static_cast<char>(c) : '_';
+    const std::time_t tt = std::chrono::system_clock::to_time_t(start);
+    std::tm tm{};
+    ::localtime_r(&tt, &tm);
+    char stamp[96];
+    std::snprintf(stamp, sizeof stamp, "_%d_%04d%02d%02d-%02d%02d%02d.log", port, tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    std::string path = dir;
+    if (!path.empty() && path.back() != '/')
+        path += '/';
+    return path + name + stamp;
+}

@@ -1,0 +1,307 @@
+// The window's tools for daily work: copy and paste, the session log, the session's
+// encoding and the text area's zoom. Kept apart from the connection and output logic.
+#include <QActionGroup>
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QTextDocumentFragment>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+
+#include "KeyMap.h"
+#include "OutputView.h"
+#include "cp932.h"
+#include "guardedapp.h"
+#include "mainform.h"
+#include "qtext.h"
+#include "TelnetParser.h"
+
+using cp932::sj;
+
+namespace {
+
+constexpr int kMinFontPx = 6;
+constexpr int kMaxFontPx = 72;
+
+QString ui(const char* utf8) { return toQ(sj(utf8)); }
+
+// Shown in the menu only: the keys themselves are handled by featureKey.
+void showKeys(QAction* a, const QList<QKeySequence>& keys) {
+    a->setShortcuts(keys);
+    a->setShortcutContext(Qt::WidgetShortcut);
+}
+
+bool plainAscii(const std::string& line) {
+    return std::all_of(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// An error box from the event loop, once, without unwinding through the caller (which
+// may be the reader thread's hand-off of received text).
+void showLater(const std::string& message) {
+    reportingErrors([&] { throw std::runtime_error(message); });
+}
+
+} // namespace
+
+void TqTermMain::setUpFeatures() {
+    encoding_ = args_.encoding;
+    logSettings_ = readLogSettings(qtermSettingsPath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")),
+                                   std::getenv("HOME"));
+    logTimestamps_ = args_.logTimestamps || logSettings_.timestamps;
+
+    // An existing file is appended to, never overwritten, so the dialog does not ask.
+    askLogFile = [this](const std::string& suggested) {
+        return QFileDialog::getSaveFileName(this, ui("ログ記録"), QString::fromLocal8Bit(suggested), QString(),
+                                            nullptr, QFileDialog::DontConfirmOverwrite)
+            .toLocal8Bit()
+            .toStdString();
+    };
+    confirmLargePaste = [this](std::size_t bytes) {
+        const QString text = ui("%1 バイトのテキストを貼り付けて送信しますか?").arg(bytes);
+        return QMessageBox::question(this, ui("貼り付け"), text) == QMessageBox::Yes;
+    };
+
+    PopupMenu1->addSeparator();
+    Copy1 = PopupMenu1->addAction(ui("コピー"));
+    showKeys(Copy1, {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C)});
+    Paste1 = PopupMenu1->addAction(ui("貼り付け"));
+    showKeys(Paste1, {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)});
+    SelectAll1 = PopupMenu1->addAction(ui("すべて選択"));
+    PopupMenu1->addSeparator();
+    Log1 = PopupMenu1->addAction(ui("ログ記録..."));
+    LogTimestamps1 = PopupMenu1->addAction(ui("タイムスタンプを付ける"));
+    LogTimestamps1->setCheckable(true);
+    LogTimestamps1->setChecked(logTimestamps_);
+    Encoding1 = PopupMenu1->addMenu(ui("文字コード"));
+    EncodingGroup1 = new QActionGroup(this);
+    for (const EncodingInfo& item : encodings()) {
+        QAction* a = Encoding1->addAction(QString::fromLatin1(item.label));
+        a->setCheckable(true);
+        a->setChecked(item.enc == encoding_);
+        a->setData(static_cast<int>(item.enc));
+        EncodingGroup1->addAction(a);
+        connect(a, &QAction::triggered, this, [this, enc = item.enc] { setEncoding(enc); });
+    }
+    Memo1->setEncoding(encoding_);
+
+    connect(Copy1, &QAction::triggered, this, [this] { copySelection(); });
+    connect(Paste1, &QAction::triggered, this, [this] { reportingErrors([this] { pasteFromClipboard(); }); });
+    connect(SelectAll1, &QAction::triggered, this, [this] { selectAllText(); });
+    connect(Log1, &QAction::triggered, this, [this] { Log1Click(); });
+    connect(LogTimestamps1, &QAction::toggled, this, [this](bool on) { setLogTimestamps(on); });
+
+    // Selecting is copying to the primary selection, as everywhere on X11.
+    connect(Memo1, &QPlainTextEdit::selectionChanged, this, [this] {
+        QClipboard* cb = QGuiApplication::clipboard();
+        const QString text = Memo1->textCursor().selection().toPlainText();
+        if (cb->supportsSelection() && !text.isEmpty())
+            cb->setText(text, QClipboard::Selection);
+    });
+    Memo1->viewport()->installEventFilter(this);
+}
+
+bool TqTermMain::featureKey(const QKeyEvent& e) {
+    const auto mods = e.modifiers() & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
+    const int key = e.key();
+    const bool ctrl = mods & Qt::ControlModifier;
+    if (mods == (Qt::ControlModifier | Qt::ShiftModifier) && key == Qt::Key_C) {
+        copySelection();
+        return true;
+    }
+    if ((mods == (Qt::ControlModifier | Qt::ShiftModifier) && key == Qt::Key_V) ||
+        (mods == Qt::ShiftModifier && key == Qt::Key_Insert)) {
+        reportingErrors([this] { pasteFromClipboard(); });
+        return true;
+    }
+    if (!ctrl || (mods & Qt::AltModifier))
+        return false;
+    // "+" needs Shift on most layouts; Ctrl+= is the same key unshifted.
+    switch (key) {
+    case Qt::Key_Plus:
+    case Qt::Key_Equal: zoomBy(1); return true;
+    case Qt::Key_Minus: zoomBy(-1); return true;
+    case Qt::Key_0: zoomReset(); return true;
+    default: return false;
+    }
+}
+
+bool TqTermMain::featureMouse(QObject* watched, QEvent* event) {
+    if (watched != Memo1->viewport())
+        return false;
+    const auto t = event->type();
+    if (t != QEvent::MouseButtonPress && t != QEvent::MouseButtonRelease && t != QEvent::MouseButtonDblClick)
+        return false;
+    if (static_cast<QMouseEvent*>(event)->button() != Qt::MiddleButton)
+        return false;
+    if (t == QEvent::MouseButtonPress)
+        reportingErrors([this] { pasteFromSelection(); });
+    return true;
+}
+
+void TqTermMain::copySelection() {
+    const QString text = Memo1->textCursor().selection().toPlainText();
+    if (!text.isEmpty())
+        QGuiApplication::clipboard()->setText(text);
+}
+
+void TqTermMain::selectAllText() { Memo1->selectAll(); }
+
+void TqTermMain::pasteFromClipboard() { pasteText(QGuiApplication::clipboard()->text()); }
+
+void TqTermMain::pasteFromSelection() {
+    QClipboard* cb = QGuiApplication::clipboard();
+    if (cb->supportsSelection())
+        pasteText(cb->text(QClipboard::Selection));
+}
+
+void TqTermMain::pasteText(const QString& text) {
+    if (!IdTelnetDemo.IsConnected())
+        return;
+    const std::string bytes = pastedBytes(text.toStdString(), encoding_);
+    if (bytes.empty())
+        return;
+    if (bytes.size() > kLargePaste && !(confirmLargePaste && confirmLargePaste(bytes.size())))
+        return;
+    // One write for the whole text; each CR as the Enter key sends it.
+    const bool telnetServer = IdTelnetDemo.ServerIsTelnet();
+    std::string wire;
+    wire.reserve(bytes.size() + bytes.size() / 16);
+    for (char b : bytes)
+        wire += telnet::charBytes(static_cast<unsigned char>(b), telnetServer);
+    IdTelnetDemo.SendText(wire);
+}
+
+void TqTermMain::setEncoding(Encoding enc) {
+    encoding_ = enc;
+    Memo1->setEncoding(enc);
+    for (QAction* a : EncodingGroup1->actions())
+        if (a->data().toInt() == static_cast<int>(enc))
+            a->setChecked(true);
+}
+
+int TqTermMain::fontPixelSize() const { return Memo1->font().pixelSize(); }
+
+void TqTermMain::zoomBy(int steps) {
+    QFont f = Memo1->font();
+    f.setPixelSize(std::clamp(f.pixelSize() + steps, kMinFontPx, kMaxFontPx));
+    Memo1->setFont(f);
+}
+
+void TqTermMain::zoomReset() { zoomBy(kDefaultFontPx - fontPixelSize()); }
+
+// ---- session log ----
+
+// The display path hands over the rows each chunk completed, so the log holds what the
+// screen shows, in the session's encoding, with one write per chunk.
+void TqTermMain::logRows(std::string_view rows) {
+    if (!log_)
+        return;
+    std::vector<std::string_view> done;
+    std::string joined;  // a row whose start came with an earlier chunk
+    std::size_t from = 0;
+    for (std::size_t nl; (nl = rows.find('\n', from)) != std::string_view::npos; from = nl + 1) {
+        std::string_view row = rows.substr(from, nl - from);
+        if (!logCarry_.empty() && done.empty()) {
+            joined = std::move(logCarry_);
+            logCarry_.clear();
+            joined.append(row);
+            row = joined;
+        }
+        done.push_back(row);
+    }
+    logCarry_.append(rows.substr(from));
+    if (done.empty())
+        return;
+    try {
+        log_->lineViews(done);
+    } catch (const SessionLogError& e) {
+        logFailed(e);
+    }
+}
+
+void TqTermMain::finishLog() {
+    if (!log_)
+        return;
+    std::unique_ptr<SessionLog> log = std::move(log_);
+    Memo1->lines().setLineObserver(nullptr);
+    Log1->setText(ui("ログ記録..."));
+    std::string last = std::move(logCarry_);
+    logCarry_.clear();
+    last += Memo1->lines().unfinishedLine();
+    try {
+        log->finish(last);
+    } catch (const SessionLogError& e) {
+        logFailed(e);
+    }
+}
+
+void TqTermMain::startLog(const std::string& path) {
+    finishLog();
+    try {
+        log_ = std::make_unique<SessionLog>(path, logTimestamps_, logClock);
+        // Rows are handed over only while a log wants them.
+        Memo1->lines().setLineObserver([this](std::string_view rows) { logRows(rows); });
+        Log1->setText(ui("ログ停止"));
+    } catch (const SessionLogError& e) {
+        logFailed(e);
+    }
+}
+
+void TqTermMain::stopLog() { finishLog(); }
+
+void TqTermMain::setLogTimestamps(bool on) {
+    logTimestamps_ = on;
+    if (LogTimestamps1->isChecked() != on)
+        LogTimestamps1->setChecked(on);
+    if (log_)
+        log_->setTimestamps(on);
+}
+
+// At the start of a session: the command line's file, else the settings file's folder.
+void TqTermMain::openSessionLog() {
+    if (log_)
+        return;
+    if (!args_.logFile.empty()) {
+        startLog(args_.logFile);
+        return;
+    }
+    if (logSettings_.dir.empty())
+        return;
+    std::error_code ec;
+    std::filesystem::create_directories(logSettings_.dir, ec);
+    startLog(sessionLogPath(logSettings_.dir, IdTelnetDemo.Host, IdTelnetDemo.Port,
+                            logClock ? logClock() : std::chrono::system_clock::now()));
+}
+
+std::string TqTermMain::suggestedLogPath() const {
+    const std::string dir = logSettings_.dir.empty() ? QDir::currentPath().toLocal8Bit().toStdString()
+                                                     : logSettings_.dir;
+    const std::string host = IdTelnetDemo.Host.empty() ? args_.host : IdTelnetDemo.Host;
+    return sessionLogPath(dir, host.empty() ? "qterm" : host, IdTelnetDemo.Port,
+                          logClock ? logClock() : std::chrono::system_clock::now());
+}
+
+void TqTermMain::Log1Click() {
+    if (log_) {
+        stopLog();
+        return;
+    }
+    const std::string path = askLogFile ? askLogFile(suggestedLogPath()) : std::string();
+    if (!path.empty())
+        startLog(path);
+}
+
+// One box per failure; the session goes on without the log.
+void TqTermMain::logFailed(const SessionLogError& e) {
+    log_.reset();
+    Log1->setText(ui("ログ記録..."));
+    const std::string what = e.opening ? sj("ログファイルを開けません。") : sj("ログファイルに書き込めません。");
+    showLater(what + "\n" + cp932::fromUtf8(e.path) + "\n" + cp932::fromUtf8(e.reason));
+}
