@@ -45,10 +45,11 @@ bool acceptedBytes(std::string_view d) {
     return hi > 9 || lo > 9 || hi * 10 + lo < 3;
 }
 
+// Zeros go in front of the whole text, sign included: -18 in width 5 is 00-18.
 std::string pad(long long v, int width) {
-    std::string s = std::to_string(v < 0 ? -v : v);
-    while (static_cast<int>(s.size()) < width - (v < 0 ? 1 : 0)) s = "0" + s;
-    return v < 0 ? "-" + s : s;
+    std::string s = std::to_string(v);
+    while (static_cast<int>(s.size()) < width) s = "0" + s;
+    return s;
 }
 
 // A full reply's row against its bytes, each field worked out on its own.

@@ -42,7 +42,9 @@ std::string checkShown(const std::string& line, bool current) {
     std::string noNul;
     for (char c : line)
         if (c != '\0') noNul += c;
-    if (!current && shownBytes.size() > noNul.size()) return "a finished line shows more bytes than it has";
+    // Every byte but a NUL is shown; a NUL is shown only as the second byte of a character.
+    if (shownBytes.size() + (current ? 1 : 0) < noNul.size() || shownBytes.size() > line.size())
+        return "a line shows " + std::to_string(shownBytes.size()) + " of its " + std::to_string(line.size()) + " bytes";
     return "";
 }
 

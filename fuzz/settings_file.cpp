@@ -65,6 +65,9 @@ std::string settingsFile(std::string_view bytes) {
     Input in(bytes);
     const std::string section(in.sized()), key(in.sized()), value(in.sized());
     const std::string text(in.rest());
+    // The finder's section and key names are fixed words; a name holding a line break
+    // would make lines of its own, so such inputs say nothing about the file's rules.
+    if (hasBreak(section) || hasBreak(key) || section.find(']') != std::string::npos) return "";
     const std::string out = ini::put(text, section, key, value);
     const std::string where = " writing " + shown(section) + "/" + shown(key) + "=" + shown(value) +
                               " into " + shown(text);

@@ -20,6 +20,8 @@ struct Case {
     fs::path file;
 };
 
+void PrintTo(const Case& c, std::ostream* os) { *os << c.file.string(); }
+
 std::vector<Case> allCases() {
     std::vector<Case> cases;
     for (const auto& t : fuzzprops::kTargets) {
@@ -35,7 +37,9 @@ std::vector<Case> allCases() {
 }
 
 std::string caseName(const testing::TestParamInfo<Case>& info) {
-    std::string name = std::string(info.param.target->name) + "_" + info.param.file.filename().string();
+    const std::string file = info.param.file.filename().string();
+    std::string name = (file.rfind("open-", 0) == 0 ? "OPEN_FAULT_" : "") + std::string(info.param.target->name) +
+                       "_" + file;
     for (char& c : name)
         if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
     return name;
