@@ -7,6 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgtest-dev libgmock-dev
   fonts-ipafont-gothic
+  clang libclang-rt-14-dev
   iproute2 util-linux
   inetutils-telnetd
   xvfb xauth
@@ -31,7 +32,7 @@ install_missing() {
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# build DIR [cmake options...]
+# build DIR [cmake options...]; BUILD_TARGETS="a b" builds only those targets.
 build() {
   local dir=$1; shift
   # ccache, where present, makes rebuilds of unchanged files (and of other checkouts) cheap.
@@ -41,5 +42,7 @@ build() {
     launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
   fi
   cmake -S "$ROOT" -B "$ROOT/$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null
-  cmake --build "$ROOT/$dir"
+  local targets=()
+  for t in ${BUILD_TARGETS:-}; do targets+=(--target "$t"); done
+  cmake --build "$ROOT/$dir" "${targets[@]}"
 }
