@@ -110,7 +110,8 @@ std::string discovery(std::string_view bytes) {
         for (int n = in.byte() % 4; n > 0; --n) p.rules.modelLines.emplace_back(in.sized());
 
     std::vector<std::string_view> datagrams;
-    while (!in.empty()) datagrams.push_back(in.sized());
+    // Enough to grow the table past its ten rows; more only slows the search down.
+    while (!in.empty() && datagrams.size() < 32) datagrams.push_back(in.sized());
 
     for (int pass = 0; pass < 2; ++pass) {
         for (std::string_view d : datagrams) {
