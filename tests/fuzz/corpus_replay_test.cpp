@@ -20,7 +20,7 @@ struct Case {
     fs::path file;
 };
 
-void PrintTo(const Case& c, std::ostream* os) { *os << c.file.string(); }
+void PrintTo(const Case& c, std::ostream* os) { *os << c.target->name << "/" << c.file.filename().string(); }
 
 std::vector<Case> allCases() {
     std::vector<Case> cases;
