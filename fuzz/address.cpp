@@ -29,6 +29,7 @@ long long decimalPart(std::string_view s) {
 
 }  // namespace
 
+// Input: the dotted text itself.
 std::string address(std::string_view text) {
     const Octets o = splitOctets(text);
     std::string_view rest = text;

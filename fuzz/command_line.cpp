@@ -31,6 +31,7 @@ bool integerText(std::string_view s, long long& value) {
 
 }  // namespace
 
+// Input: up to four arguments, each ended by a NUL byte.
 std::string commandLine(std::string_view bytes) {
     Input in(bytes);
     std::vector<std::string> args;

@@ -101,6 +101,8 @@ std::string checkTable(const ReceivePath& p) {
 
 }  // namespace
 
+// Input: a flag byte (1: test mode "1", 2: test mode "1 ", 4: model-name lines follow as a
+// count byte and length-prefixed lines), then length-prefixed datagrams.
 std::string discovery(std::string_view bytes) {
     Input in(bytes);
     ReceivePath p;

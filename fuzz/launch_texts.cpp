@@ -32,6 +32,7 @@ bool plainDotted(std::string_view s) {
 
 }  // namespace
 
+// Input: length-prefixed text and port, then four octets for the table form.
 std::string launchTexts(std::string_view bytes) {
     Input in(bytes);
     const std::string_view text = in.sized();

@@ -50,6 +50,7 @@ std::string checkShown(const std::string& line, bool current) {
 
 }  // namespace
 
+// Input: the byte bound less 2, the line bound less 1 (mod 16), then length-prefixed chunks.
 std::string lines(std::string_view bytes) {
     Input in(bytes);
     const std::size_t byteLimit = 2 + in.byte();

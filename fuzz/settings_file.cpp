@@ -61,6 +61,7 @@ std::size_t count(std::string_view s, char c) { return static_cast<std::size_t>(
 
 }  // namespace
 
+// Input: length-prefixed section, key and value, then the file text.
 std::string settingsFile(std::string_view bytes) {
     Input in(bytes);
     const std::string section(in.sized()), key(in.sized()), value(in.sized());

@@ -80,6 +80,7 @@ std::string run(std::string_view stream, const std::vector<std::size_t>& cuts, R
 
 }  // namespace
 
+// Input: a count byte, that many chunk lengths (mod 64, repeated in turn), then the stream.
 std::string telnet(std::string_view bytes) {
     Input in(bytes);
     std::vector<std::size_t> cuts;
