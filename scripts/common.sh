@@ -7,6 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgtest-dev libgmock-dev
   fonts-ipafont-gothic
+  clang libclang-rt-14-dev
   iproute2 util-linux
   inetutils-telnetd
   xvfb xauth
@@ -44,8 +45,10 @@ configure() {
   cmake -S "$ROOT" -B "$ROOT/$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null
 }
 
-# build DIR [cmake options...]
+# build DIR [cmake options...]; BUILD_TARGETS="a b" builds only those targets.
 build() {
   configure "$@"
-  cmake --build "$ROOT/$1"
+  local targets=()
+  for t in ${BUILD_TARGETS:-}; do targets+=(--target "$t"); done
+  cmake --build "$ROOT/$1" "${targets[@]}"
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <set>
 
 #include "ApplianceSim.h"
 #include "Discovery.h"
@@ -197,7 +198,8 @@ TEST(DeviceRows, EachMacOnceAndTheTableGrowsPastTenRows) {
     EXPECT_EQ(found, 12);
 }
 
-// Any datagram of 0 to 2048 bytes decodes without fault (run under the sanitizers too).
+// Any datagram of 0 to 2048 bytes decodes without fault (run under the sanitizers too), and
+// the table keeps one row per MAC text, each row numbered in arrival order.
 TEST(DiscoveryReply, ArbitraryBytesNeverBreakTheDecoder) {
     std::mt19937 random(7);
     DeviceGrid grid(11);
@@ -212,6 +214,11 @@ TEST(DiscoveryReply, ArbitraryBytesNeverBreakTheDecoder) {
     }
     EXPECT_GT(found, 0);
     EXPECT_GT(grid.rowCount(), found);
+    std::set<std::string> macs;
+    for (int row = 1; row <= found; ++row) {
+        EXPECT_TRUE(macs.insert(grid.cell(3, row)).second) << "MAC listed twice: " << grid.cell(3, row);
+        EXPECT_EQ(grid.cell(0, row), " " + std::to_string(row));
+    }
 }
 
 // Any length of digits is read without overflow: a number outside the 32-bit range is

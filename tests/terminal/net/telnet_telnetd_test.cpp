@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "QueueDispatcher.h"
+#include "../../require.h"
 
 using namespace std::chrono_literals;
 
@@ -102,7 +103,9 @@ std::string lower(std::string s) {
 }  // namespace
 
 TEST(RealTelnetd, WholeSession) {
-  if (::access(kTelnetd, X_OK) != 0) GTEST_SKIP() << kTelnetd << " is not installed (package inetutils-telnetd)";
+  if (::access(kTelnetd, X_OK) != 0) {
+    QLX_SKIP_OR_FAIL(std::string(kTelnetd) + " is not installed (package inetutils-telnetd)");
+  }
 
   char dir[] = "/tmp/qterm-telnetd-XXXXXX";
   ASSERT_NE(::mkdtemp(dir), nullptr);
