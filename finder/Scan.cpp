@@ -46,7 +46,7 @@ void progress(const DiscoveryRun& run, std::chrono::steady_clock::time_point sta
 
 }  // namespace
 
-int runScan(int& argc, char** argv, const CommandLine& options, const std::string& executable) {
+int runScan(int& argc, char** argv, const FinderOptions& options, const std::string& executable) {
     QCoreApplication app(argc, argv);
     const SettingsPaths paths = settingsPaths(executable, PathProbe::system());
     const FinderSettings settings = readSettings(paths.settingsFile);

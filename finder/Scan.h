@@ -2,8 +2,8 @@
 // qlxsearch --scan: one search run without a window, the table on standard output.
 #include <string>
 
-#include "CommandLine.h"
+#include "FinderOptions.h"
 
 // Exit status: 0 appliances answered, 1 none did, 2 an error (one line on stderr).
 // `executable` locates the settings and model-name files, which are only read.
-int runScan(int& argc, char** argv, const CommandLine& options, const std::string& executable);
+int runScan(int& argc, char** argv, const FinderOptions& options, const std::string& executable);

@@ -1,6 +1,7 @@
 // qlxsearch: finds the appliances on the local network.
 // Usage: qlxsearch --help
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QFile>
 #include <cstdio>
 #include <exception>
@@ -8,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "CommandLine.h"
+#include "FinderOptions.h"
 #include "InstanceLock.h"
 #include "Scan.h"
 #include "Unit1.h"
@@ -29,23 +30,23 @@ std::string executablePath(const char* argv0) {
 
 int main(int argc, char** argv) {
     // Everything the command line asks for is settled before a display, a lock or a file.
-    const CommandLine options = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    const FinderOptions options = parseFinderOptions(std::vector<std::string>(argv + 1, argv + argc));
     switch (options.action) {
-    case CommandLine::Action::Help:
-        std::fputs(usageText().c_str(), stdout);
+    case FinderOptions::Action::Help:
+        std::fputs(finderUsage().c_str(), stdout);
         return 0;
-    case CommandLine::Action::Version:
+    case FinderOptions::Action::Version:
         std::printf("qlxsearch %s\n", QLX_VERSION);
         return 0;
-    case CommandLine::Action::Error:
+    case FinderOptions::Action::Error:
         std::fprintf(stderr, "%s\n", options.error.c_str());
         if (options.showUsage)
-            std::fputs(usageText().c_str(), stderr);
+            std::fputs(finderUsage().c_str(), stderr);
         return 2;
-    case CommandLine::Action::Scan:
+    case FinderOptions::Action::Scan:
         // No window and no lock: a scan may run beside a finder window.
         return runScan(argc, argv, options, executablePath(argv[0]));
-    case CommandLine::Action::Window:
+    case FinderOptions::Action::Window:
         break;
     }
 
@@ -55,6 +56,8 @@ int main(int argc, char** argv) {
         return 0;
 
     GuardedApplication app(argc, argv);
+    // Lets the desktop match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName("io.github.qlxtools.qlxsearch");
     FormServices services;
     services.targets.addresses = options.addresses;
     services.targets.allNetworks = options.allNetworks;

@@ -1,7 +1,7 @@
 // Which networks a run searches, and what the scan prints: plain rules, no sockets.
 #include <gtest/gtest.h>
 
-#include "CommandLine.h"
+#include "FinderOptions.h"
 #include "DiscoveryRun.h"
 #include "ScanOutput.h"
 #include "cp932.h"
@@ -61,7 +61,7 @@ TEST(SearchNetworks, EachNetworkAtItsOwnBroadcastAddress) {
 }
 
 TEST(CommandLineOptions, ParsedOrRefused) {
-    using A = CommandLine::Action;
+    using A = FinderOptions::Action;
     struct Case {
         std::vector<std::string> args;
         A action;
@@ -82,16 +82,16 @@ TEST(CommandLineOptions, ParsedOrRefused) {
         {{"10.0.0.1"}, A::Error, "qlxsearch: unknown option 10.0.0.1"},
     };
     for (const auto& c : cases) {
-        const CommandLine got = parseCommandLine(c.args);
+        const FinderOptions got = parseFinderOptions(c.args);
         EXPECT_EQ(got.action, c.action) << c.args.size() << " " << (c.args.empty() ? "" : c.args[0]);
         EXPECT_EQ(got.error, c.error);
     }
-    const CommandLine two = parseCommandLine({"--address", "10.0.0.1", "--address=010.000.001.001", "--scan"});
+    const FinderOptions two = parseFinderOptions({"--address", "10.0.0.1", "--address=010.000.001.001", "--scan"});
     EXPECT_EQ(two.addresses, (std::vector<std::string>{"10.0.0.1", "010.000.001.001"}));
     EXPECT_EQ(two.format, "table");
     // The usage names every option.
     for (const char* option : {"--address", "--all-networks", "--scan", "--format", "--sort", "--help", "--version"})
-        EXPECT_NE(usageText().find(option), std::string::npos) << option;
+        EXPECT_NE(finderUsage().find(option), std::string::npos) << option;
 }
 
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-struct CommandLine {
+struct FinderOptions {
     enum class Action { Window, Scan, Help, Version, Error };
     Action action = Action::Window;
     std::vector<std::string> addresses;  // --address, in the order given
@@ -15,5 +15,5 @@ struct CommandLine {
     bool showUsage = false;              // the error is an unknown option: usage follows it
 };
 
-CommandLine parseCommandLine(const std::vector<std::string>& args);
-std::string usageText();
+FinderOptions parseFinderOptions(const std::vector<std::string>& args);
+std::string finderUsage();

@@ -1,4 +1,4 @@
-#include "CommandLine.h"
+#include "FinderOptions.h"
 
 #include <algorithm>
 
@@ -12,7 +12,7 @@ bool oneOf(const std::string& value, std::initializer_list<const char*> allowed)
 
 }  // namespace
 
-std::string usageText() {
+std::string finderUsage() {
     return "Usage: qlxsearch [options]\n"
            "Finds the appliances on the local network.\n"
            "\n"
@@ -28,10 +28,10 @@ std::string usageText() {
            "  --version           show the version and exit\n";
 }
 
-CommandLine parseCommandLine(const std::vector<std::string>& args) {
-    CommandLine c;
+FinderOptions parseFinderOptions(const std::vector<std::string>& args) {
+    FinderOptions c;
     auto fail = [&](std::string message, bool usage = false) {
-        c.action = CommandLine::Action::Error;
+        c.action = FinderOptions::Action::Error;
         c.error = std::move(message);
         c.showUsage = usage;
         return c;
@@ -78,9 +78,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             return fail("qlxsearch: unknown option " + option, true);
         }
     }
-    c.action = help      ? CommandLine::Action::Help
-               : version ? CommandLine::Action::Version
-               : scan    ? CommandLine::Action::Scan
-                         : CommandLine::Action::Window;
+    c.action = help      ? FinderOptions::Action::Help
+               : version ? FinderOptions::Action::Version
+               : scan    ? FinderOptions::Action::Scan
+                         : FinderOptions::Action::Window;
     return c;
 }
