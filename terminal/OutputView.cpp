@@ -129,6 +129,10 @@ void OutputView::show(LineAssembly::Update update) {
     cur.insertText(q);
     cur.endEditBlock();
 
+    // While the user holds a selection (to copy it) the view stays where it is; it
+    // follows the output again once the selection is gone.
+    if (textCursor().hasSelection())
+        return;
     QTextCursor caret(doc);
     caret.setPosition(doc->characterCount() - 1);
     setTextCursor(caret);

@@ -51,6 +51,33 @@ TEST(OutputView, BareLfBreaksWithinTheLine) {
     EXPECT_TRUE(v.textCursor().atEnd());
 }
 
+// A selection made to copy survives text that arrives meanwhile, also when the
+// scrollback drops lines before it; without one the caret follows the output.
+TEST(OutputView, SelectionSurvivesArrivingText) {
+    OutputView v(nullptr, 1 << 20, 4);
+    v.append("one\r\ntwo\r\nthree\r\n");
+    v.flush();
+    QTextCursor sel(v.document());
+    sel.setPosition(v.document()->findBlockByNumber(1).position());
+    sel.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    v.setTextCursor(sel);
+    v.append("four\r\nfive\r\n");  // "one" and "two" go
+    v.flush();
+    EXPECT_EQ(v.textCursor().selectedText(), "");  // its line went with the scrollback
+    sel = QTextCursor(v.document());
+    sel.setPosition(v.document()->findBlockByNumber(1).position());
+    sel.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    v.setTextCursor(sel);
+    const QString chosen = v.textCursor().selectedText();
+    v.append("six");
+    v.flush();
+    EXPECT_EQ(v.textCursor().selectedText(), chosen);
+    v.setTextCursor(QTextCursor(v.document()));  // the user clicks: no selection
+    v.append("seven");
+    v.flush();
+    EXPECT_TRUE(v.textCursor().atEnd());
+}
+
 // Random streams of every kind of line end, NUL, split and invalid characters, past
 // both bounds: after every refresh the document holds exactly the kept lines, row by row.
 TEST(OutputView, FollowsTheLinesThroughEveryRefresh) {
