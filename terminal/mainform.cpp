@@ -9,7 +9,6 @@
 #include <QMenu>
 #include <QSpinBox>
 #include <QStatusBar>
-#include <QThread>
 
 #include "KeyMap.h"
 #include "OutputView.h"
@@ -169,10 +168,7 @@ void TqTermMain::IdTelnetDemoDisconnected() {
             lostError_ = lost;
         close();
     };
-    if (QThread::currentThread() == thread())
-        end();
-    else
-        QMetaObject::invokeMethod(this, end, Qt::QueuedConnection);
+    dispatcher_.RunOrPost(std::move(end));
 }
 
 void TqTermMain::IdTelnetDemoDataAvailable(const std::string& Buffer) { Memo1->append(Buffer); }
