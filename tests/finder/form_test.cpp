@@ -423,7 +423,7 @@ TEST_F(SearchRun, ColumnsShowTheirWidestContentInTheInstalledFont) {
         {4, "xx.xxa xxxxxx", &digits},
         {5, "xxxxx:xx:xx", &digits},
     };
-    const int spec[] = {22, 79, 87, 97, 78, 68};
+    const int original[] = {22, 79, 87, 97, 78, 68};  // the widths the table was designed with
     for (const auto& c : columns)
         for (QChar ch : *c.chars) {
             QString content = c.pattern;
@@ -439,7 +439,7 @@ TEST_F(SearchRun, ColumnsShowTheirWidestContentInTheInstalledFont) {
     int sum = 0;
     for (int c = 0; c < 6; ++c) {
         EXPECT_GE(t->columnWidth(c), t->horizontalHeader()->sectionSizeHint(c)) << "header " << c;
-        EXPECT_GE(t->columnWidth(c), spec[c]);
+        EXPECT_GE(t->columnWidth(c), original[c]);
         sum += t->columnWidth(c);
     }
     EXPECT_LE(sum, t->viewport()->width()) << "the last column is not under the scroll bar";
