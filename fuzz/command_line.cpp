@@ -1,4 +1,5 @@
 // Any arguments through qterm's command line and its port conversion.
+#include <algorithm>
 #include <climits>
 #include <vector>
 
@@ -37,12 +38,26 @@ std::string commandLine(std::string_view bytes) {
     std::vector<std::string> args;
     while (!in.empty() && args.size() < 4) args.emplace_back(in.until('\0'));
 
-    const QtermArgs a = parseQtermArgs(args);
-    const std::string host = args.empty() ? "" : args[0];
-    if (a.host != host) return "host " + shown(a.host) + " for " + shown(host);
-    if (a.port < 1 || a.port > 65535) return "port " + std::to_string(a.port) + " out of range";
-    if ((host.empty() || args.size() < 2 || args[1].empty()) && a.port != 23)
-        return "port " + std::to_string(a.port) + " without a port argument";
+    const CommandLine cl = parseCommandLine(args);
+    const QtermArgs& a = cl.args;
+    if (cl.action == CommandLine::Action::UsageError && cl.error.empty()) return "a usage error without a reason";
+    if (cl.action == CommandLine::Action::Run) {
+        if (a.port < 1 || a.port > 65535) return "port " + std::to_string(a.port) + " out of range";
+        if (!a.host.empty() && std::find(args.begin(), args.end(), a.host) == args.end())
+            return "host " + shown(a.host) + " is none of the arguments";
+        if (a.connectTimeoutSeconds < 1 || a.connectTimeoutSeconds > 2147483)
+            return "connect limit " + std::to_string(a.connectTimeoutSeconds) + " s out of range";
+    }
+    // Without options the first argument is the host and the second the port.
+    const bool plainOnly =
+        std::none_of(args.begin(), args.end(), [](const std::string& s) { return !s.empty() && s[0] == '-'; });
+    if (plainOnly) {
+        const std::string host = args.empty() ? "" : args[0];
+        if (cl.action != CommandLine::Action::Run) return "plain arguments refused: " + cl.error;
+        if (a.host != host) return "host " + shown(a.host) + " for " + shown(host);
+        if ((host.empty() || args.size() < 2 || args[1].empty()) && a.port != 23)
+            return "port " + std::to_string(a.port) + " without a port argument";
+    }
 
     for (const std::string& text : args) {
         const int port = portFromText(text);
