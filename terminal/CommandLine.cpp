@@ -157,21 +157,20 @@ std::string versionText() { return std::string("qterm ") + QLX_VERSION + "\n"; }
 
 const std::vector<EncodingInfo>& encodings() {
     static const std::vector<EncodingInfo> all = {
-        {Encoding::Cp932, "cp932", "cp932"},
-        {Encoding::Utf8, "utf-8", "UTF-8"},
-        {Encoding::EucJp, "euc-jp", "EUC-JP"},
+        {Encoding::Cp932, encodingName(Encoding::Cp932), "cp932"},
+        {Encoding::Utf8, encodingName(Encoding::Utf8), "UTF-8"},
+        {Encoding::EucJp, encodingName(Encoding::EucJp), "EUC-JP"},
     };
     return all;
 }
 
+// The codec knows the names; the option takes them in any case.
 bool encodingFromName(const std::string& name, Encoding& out) {
     std::string lower = name;
     for (char& ch : lower)
         ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    for (const EncodingInfo& e : encodings())
-        if (lower == e.name) {
-            out = e.enc;
-            return true;
-        }
-    return false;
+    const std::optional<Encoding> e = encodingByName(lower);
+    if (e)
+        out = *e;
+    return e.has_value();
 }

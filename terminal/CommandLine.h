@@ -42,7 +42,7 @@ std::string versionText();
 // The encodings a session can speak, in menu order: the option's name and the menu's label.
 struct EncodingInfo {
     Encoding enc;
-    const char* name;   // "cp932", "utf-8", "euc-jp"
+    const char* name;   // the option's value: encodingName(enc)
     const char* label;  // "cp932", "UTF-8", "EUC-JP"
 };
 const std::vector<EncodingInfo>& encodings();
