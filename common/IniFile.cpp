@@ -296,7 +296,9 @@ bool IniFile::exists() const {
 
 IniFile::Load IniFile::load(std::string& text) const {
     text.clear();
-    int fd = ops_.open(path_.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    // O_NONBLOCK: a FIFO or a device at the path must not hold the program in open(); it
+    // does not change how a regular file reads.
+    int fd = ops_.open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0);
     if (fd < 0) return errno == ENOENT ? Load::Missing : Load::Unreadable;
     struct stat st {};
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);

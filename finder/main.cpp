@@ -14,6 +14,7 @@
 #include "Scan.h"
 #include "Unit1.h"
 #include "guardedapp.h"
+#include "stdoutput.h"
 #include "version.h"
 
 namespace {
@@ -33,11 +34,9 @@ int main(int argc, char** argv) {
     const FinderOptions options = parseFinderOptions(std::vector<std::string>(argv + 1, argv + argc));
     switch (options.action) {
     case FinderOptions::Action::Help:
-        std::fputs(finderUsage().c_str(), stdout);
-        return 0;
+        return stdoutput::print("qlxsearch", finderUsage());
     case FinderOptions::Action::Version:
-        std::printf("qlxsearch %s\n", QLX_VERSION);
-        return 0;
+        return stdoutput::print("qlxsearch", std::string("qlxsearch ") + QLX_VERSION + "\n");
     case FinderOptions::Action::Error:
         std::fprintf(stderr, "%s\n", options.error.c_str());
         if (options.showUsage)

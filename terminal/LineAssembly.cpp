@@ -72,6 +72,12 @@ LineAssembly::Update LineAssembly::append(std::string_view chunk) {
     return u;
 }
 
+void LineAssembly::setLineObserver(LineObserver observer) {
+    observer_ = std::move(observer);
+    completed_.clear();
+    observed_ = scanned_ = 0;
+}
+
 void LineAssembly::observeRows() {
     const std::string& cur = lines_.back();
     const std::size_t lf = std::string_view(cur).substr(scanned_).rfind('\n');

@@ -62,8 +62,10 @@ public:
     // completed rows (a line ended by CR, or a row ended by a lone LF within it), one
     // call with all of them, each ending in LF. A line beyond the whole scrollback with
     // no LF to cut at gives a piece that does not end in LF.
+    // A new observer starts with the current line from its start, whatever an earlier
+    // one was given of it.
     using LineObserver = std::function<void(std::string_view rows)>;
-    void setLineObserver(LineObserver observer) { observer_ = std::move(observer); }
+    void setLineObserver(LineObserver observer);
     // The text of the current row not yet given to the observer (for the end of a
     // session); a partial character still held shows as U+FFFD.
     std::string unfinishedLine() const;

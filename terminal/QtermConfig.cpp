@@ -14,15 +14,18 @@ std::string qtermSettingsPath(const char* xdgConfigHome, const char* home) {
     return {};
 }
 
-LogSettings readLogSettings(const std::string& iniPath, const char* home) {
+LogSettings readLogSettings(const std::string& iniPath, const char* home, std::string* warning) {
     LogSettings s;
     if (iniPath.empty())
         return s;
-    IniFile f(iniPath);
-    s.dir = f.read("log", "dir", "");
+    std::string text;
+    if (IniFile(iniPath).load(text) == IniFile::Load::Unreadable && warning)
+        *warning = "qterm: " + iniPath + " is not a readable file; its settings are not used";
+    auto get = [&](const char* section, const char* key) { return ini::find(text, section, key).value_or(""); };
+    s.dir = get("log", "dir");
     if (s.dir.rfind("~/", 0) == 0 && home && home[0])
         s.dir = std::string(home) + s.dir.substr(1);
-    std::string t = f.read("log", "timestamps", "");
+    std::string t = get("log", "timestamps");
     for (char& c : t)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     s.timestamps = t == "1" || t == "true" || t == "yes" || t == "on";

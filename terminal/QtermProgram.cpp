@@ -11,13 +11,14 @@
 #include "guardedapp.h"
 #include "mainform.h"
 #include "qtext.h"
+#include "stdoutput.h"
 
 int runQterm(int argc, char** argv, const std::function<void(TqTermMain&)>& started) {
     // Help, version and usage errors need no display, so they come before the application.
     CommandLine cl = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     switch (cl.action) {
-    case CommandLine::Action::Help: std::fputs(usageText().c_str(), stdout); return 0;
-    case CommandLine::Action::Version: std::fputs(versionText().c_str(), stdout); return 0;
+    case CommandLine::Action::Help: return stdoutput::print("qterm", usageText());
+    case CommandLine::Action::Version: return stdoutput::print("qterm", versionText());
     case CommandLine::Action::UsageError:
         std::fprintf(stderr, "qterm: %s\n%s", cl.error.c_str(), usageText().c_str());
         return 2;

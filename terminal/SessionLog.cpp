@@ -30,10 +30,39 @@ std::string logTimestamp(std::chrono::system_clock::time_point t) {
     return buf;
 }
 
-SessionLog::SessionLog(std::string path, bool timestamps, Clock clock)
+namespace {
+
+// path with "-n" before its extension (or at its end when it has none).
+std::string numbered(const std::string& path, int n) {
+    if (n == 1)
+        return path;
+    const std::size_t slash = path.rfind('/');
+    std::size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || dot == slash + 1)
+        dot = path.size();
+    return path.substr(0, dot) + "-" + std::to_string(n) + path.substr(dot);
+}
+
+constexpr int kMaxNumbered = 1000;
+
+} // namespace
+
+SessionLog::SessionLog(std::string path, bool timestamps, Clock clock, Open how)
     : path_(std::move(path)), timestamps_(timestamps),
       clock_(clock ? std::move(clock) : Clock([] { return std::chrono::system_clock::now(); })) {
-    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (how == Open::Append) {
+        fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+        if (fd_ < 0)
+            throw SessionLogError(true, path_, errno);
+        return;
+    }
+    const std::string base = path_;
+    for (int n = 1; n <= kMaxNumbered; ++n) {
+        path_ = numbered(base, n);
+        fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_APPEND | O_CLOEXEC, 0600);
+        if (fd_ >= 0 || errno != EEXIST)
+            break;
+    }
     if (fd_ < 0)
         throw SessionLogError(true, path_, errno);
 }

@@ -22,9 +22,13 @@ class SessionLog {
 public:
     using Clock = std::function<std::chrono::system_clock::time_point()>;
 
-    // Opens path for appending (created 0600 when new: a session may hold secrets).
-    // Throws SessionLogError when the file cannot be opened.
-    explicit SessionLog(std::string path, bool timestamps = false, Clock clock = nullptr);
+    // Append: a file the user named, appended to (created 0600 when new: a session may
+    // hold secrets). NewFile: a name the program chose, in a folder others may write too,
+    // so only a new file is made, never through a link: on a clash "-2", "-3", ... goes
+    // before the extension. Throws SessionLogError when no file can be opened.
+    enum class Open { Append, NewFile };
+    explicit SessionLog(std::string path, bool timestamps = false, Clock clock = nullptr,
+                        Open how = Open::Append);
     ~SessionLog();
     SessionLog(const SessionLog&) = delete;
     SessionLog& operator=(const SessionLog&) = delete;

@@ -109,7 +109,11 @@ TextDecoder::TextDecoder(Encoding e) : encoding_(e) { setEncoding(e); }
 TextDecoder::~TextDecoder() = default;
 
 void TextDecoder::setEncoding(Encoding e) {
-    finish(carry_);
+    // finish() moves the text already owed into its output first, so it may not write
+    // into carry_ itself: a second switch would then lose the first one's U+FFFD.
+    std::string owed;
+    finish(owed);
+    carry_ = std::move(owed);
     encoding_ = e;
     iconv_.reset();
     if (e != Encoding::Utf8)

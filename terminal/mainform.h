@@ -97,7 +97,7 @@ public:
     int fontPixelSize() const;
     static constexpr int kDefaultFontPx = 15;
     // Logging to path from now on (appended); a failure shows one error box.
-    void startLog(const std::string& path);
+    void startLog(const std::string& path, SessionLog::Open how = SessionLog::Open::Append);
     void stopLog();
     bool logging() const { return log_ != nullptr; }
     const SessionLog* sessionLog() const { return log_.get(); }
@@ -128,6 +128,8 @@ private:
     // a line break (a row cut off at the scrollback bound may arrive in pieces).
     void logRows(std::string_view rows);
     void finishLog();
+    // Ends logging without writing anything more: no observer, nothing carried over.
+    std::unique_ptr<SessionLog> detachLog();
     void openSessionLog();
     void logFailed(const SessionLogError& e);
     std::string suggestedLogPath() const;

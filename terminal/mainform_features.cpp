@@ -12,6 +12,7 @@
 #include <QTextDocumentFragment>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -38,9 +39,6 @@ void showKeys(QAction* a, const QList<QKeySequence>& keys) {
     a->setShortcutContext(Qt::WidgetShortcut);
 }
 
-bool plainAscii(const std::string& line) {
-    return std::all_of(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
 
 // An error box from the event loop, once, without unwinding through the caller (which
 // may be the reader thread's hand-off of received text).
@@ -52,8 +50,11 @@ void showLater(const std::string& message) {
 
 void TqTermMain::setUpFeatures() {
     encoding_ = args_.encoding;
+    std::string settingsWarning;
     logSettings_ = readLogSettings(qtermSettingsPath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")),
-                                   std::getenv("HOME"));
+                                   std::getenv("HOME"), &settingsWarning);
+    if (!settingsWarning.empty())
+        std::fprintf(stderr, "%s\n", settingsWarning.c_str());
     logTimestamps_ = args_.logTimestamps || logSettings_.timestamps;
 
     // An existing file is appended to, never overwritten, so the dialog does not ask.
@@ -226,15 +227,20 @@ void TqTermMain::logRows(std::string_view rows) {
     }
 }
 
+std::unique_ptr<SessionLog> TqTermMain::detachLog() {
+    std::unique_ptr<SessionLog> log = std::move(log_);
+    Memo1->lines().setLineObserver(nullptr);
+    logCarry_.clear();
+    Log1->setText(ui("ログ記録..."));
+    return log;
+}
+
 void TqTermMain::finishLog() {
     if (!log_)
         return;
-    std::unique_ptr<SessionLog> log = std::move(log_);
-    Memo1->lines().setLineObserver(nullptr);
-    Log1->setText(ui("ログ記録..."));
     std::string last = std::move(logCarry_);
-    logCarry_.clear();
     last += Memo1->lines().unfinishedLine();
+    std::unique_ptr<SessionLog> log = detachLog();
     try {
         log->finish(last);
     } catch (const SessionLogError& e) {
@@ -242,10 +248,10 @@ void TqTermMain::finishLog() {
     }
 }
 
-void TqTermMain::startLog(const std::string& path) {
+void TqTermMain::startLog(const std::string& path, SessionLog::Open how) {
     finishLog();
     try {
-        log_ = std::make_unique<SessionLog>(path, logTimestamps_, logClock);
+        log_ = std::make_unique<SessionLog>(path, logTimestamps_, logClock, how);
         // Rows are handed over only while a log wants them.
         Memo1->lines().setLineObserver([this](std::string_view rows) { logRows(rows); });
         Log1->setText(ui("ログ停止"));
@@ -277,7 +283,8 @@ void TqTermMain::openSessionLog() {
     std::error_code ec;
     std::filesystem::create_directories(logSettings_.dir, ec);
     startLog(sessionLogPath(logSettings_.dir, IdTelnetDemo.Host, IdTelnetDemo.Port,
-                            logClock ? logClock() : std::chrono::system_clock::now()));
+                            logClock ? logClock() : std::chrono::system_clock::now()),
+             SessionLog::Open::NewFile);
 }
 
 std::string TqTermMain::suggestedLogPath() const {
@@ -300,8 +307,7 @@ void TqTermMain::Log1Click() {
 
 // One box per failure; the session goes on without the log.
 void TqTermMain::logFailed(const SessionLogError& e) {
-    log_.reset();
-    Log1->setText(ui("ログ記録..."));
+    detachLog();
     const std::string what = e.opening ? sj("ログファイルを開けません。") : sj("ログファイルに書き込めません。");
     showLater(what + "\n" + cp932::fromUtf8(e.path) + "\n" + cp932::fromUtf8(e.reason));
 }

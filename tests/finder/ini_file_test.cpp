@@ -289,30 +289,36 @@ TEST_F(TempDir, WriteGoesThroughALinkAndKeepsModeAndOwner) {
 }
 
 // A settings file that is there but cannot be read gives the defaults and a message,
-// and no write may replace it: its text would be lost.
-TEST_F(TempDir, UnreadableOrFolderReadsDefaultsWithAMessageAndIsNotOverwritten) {
+// and no write may replace it: its text would be lost. A FIFO must not hold the reader
+// in open() waiting for a writer.
+TEST_F(TempDir, UnreadableFolderOrFifoReadsDefaultsWithAMessageAndIsNotOverwritten) {
     const fs::path file = dir / "qlxsearch.Ini";
     const std::string before = "[http]\r\nport=8080\r\n";
     FailingOps refused;
     refused.failRead = true;
+    enum class Kind { RefusedRead, Folder, Fifo };
     struct Case {
         const char* name;
-        bool folder;
-    } cases[] = {{"refused read", false}, {"folder", true}};
+        Kind kind;
+    } cases[] = {{"refused read", Kind::RefusedRead}, {"folder", Kind::Folder}, {"fifo", Kind::Fifo}};
     for (const auto& c : cases) {
         fs::remove_all(file);
-        if (c.folder)
-            fs::create_directory(file);
-        else
-            writeBytes(file, before);
-        const FileOps ops = c.folder ? FileOps::system() : refused.ops();
+        switch (c.kind) {
+        case Kind::RefusedRead: writeBytes(file, before); break;
+        case Kind::Folder: fs::create_directory(file); break;
+        case Kind::Fifo: ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0); break;
+        }
+        const FileOps ops = c.kind == Kind::RefusedRead ? refused.ops() : FileOps::system();
         std::string error;
         FinderSettings s = readSettings(file.string(), &error, ops);
         EXPECT_EQ(s.WebPort, "80") << c.name;
         EXPECT_EQ(error, cp932::fromUtf8("ファイル " + file.string() + " は開けません")) << c.name;
         EXPECT_FALSE(IniFile(file.string(), ops).write("http", "port", "1")) << c.name;
-        if (!c.folder) {
+        if (c.kind == Kind::RefusedRead) {
             EXPECT_EQ(bytesOf(file), before);
+        }
+        if (c.kind == Kind::Fifo) {
+            EXPECT_TRUE(fs::is_fifo(file)) << "the FIFO stays as it was";
         }
     }
     std::string error;

@@ -73,3 +73,27 @@ TEST(CommandLine, BadAddressIsRefused) {
     pid_t p = spawnProgram({QLXSEARCH_PATH, "--address", "not-an-address"}, {"QT_QPA_PLATFORM=offscreen"});
     EXPECT_EQ(waitExit(p, 5000), 2);
 }
+
+// Help and version that cannot reach stdout (a full disk, a closed stream) are failures:
+// one line on stderr and status 2, never a silent 0.
+TEST(FinderProgram, HelpAndVersionThatCannotBeWrittenFail) {
+    struct Case {
+        const char* redirect;
+        const char* why;
+    } cases[] = {{">/dev/full", "No space left on device"}, {">&-", "Bad file descriptor"}};
+    for (const char* option : {"--help", "--version"}) {
+        for (const Case& c : cases) {
+            // stderr into the pipe, stdout where the case sends it.
+            const std::string cmd = std::string(QLXSEARCH_PATH) + " " + option + " 2>&1 " + c.redirect;
+            FILE* p = ::popen(cmd.c_str(), "r");
+            ASSERT_NE(p, nullptr);
+            std::string err;
+            char buf[256];
+            for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+                err.append(buf, n);
+            const int status = ::pclose(p);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << cmd;
+            EXPECT_EQ(err, std::string("qlxsearch: cannot write to standard output: ") + c.why + "\n") << cmd;
+        }
+    }
+}

@@ -290,6 +290,21 @@ TEST(QtermFeatures, SettingsFileLogsEverySession) {
         const fs::path expected = logs / ("127.0.0.1_" + host.port() + "_20261210-030405.log");
         EXPECT_EQ(bytesOf(expected.string()), "[2026-12-10 03:04:05.067] login: \n");
     }
+    {
+        // Two sessions to one host and port in the same second: a file each.
+        TestHost host;
+        TqTermMain a(std::vector<std::string>{"127.0.0.1", host.port()});
+        TqTermMain b(std::vector<std::string>{"127.0.0.1", host.port()});
+        for (TqTermMain* w : {&a, &b}) {
+            w->logClock = [] { return kWhen; };
+            ASSERT_TRUE(w->FormShow());
+        }
+        ASSERT_NE(a.sessionLog(), nullptr);
+        ASSERT_NE(b.sessionLog(), nullptr);
+        const std::string stem = (logs / ("127.0.0.1_" + host.port() + "_20261210-030405")).string();
+        EXPECT_EQ(a.sessionLog()->path(), stem + ".log");
+        EXPECT_EQ(b.sessionLog()->path(), stem + "-2.log");
+    }
     fs::remove(conf.path / "qterm" / "qterm.ini");
     fs::remove_all(logs);
     {
@@ -329,6 +344,27 @@ TEST(QtermFeatures, LogFailureShowsOneBoxAndTheSessionGoesOn) {
         EXPECT_NE(box.shown[0].find(c.file), std::string::npos) << box.shown[0];
         EXPECT_FALSE(s.w->logging());
     }
+}
+
+// After a failed write, a log started from the menu begins with the line being written
+// from its start, not with what was left of it for the failed log.
+TEST(QtermFeatures, LogStartedAfterAFailureBeginsWithTheWholeLine) {
+    ErrorBoxes box;
+    TempDir dir;
+    const std::string path = dir.file("later.log");
+    Session s({"--log", "/dev/full"});
+    s.host.send("a\nb");  // a row ended by a lone LF: written at once, and refused
+    ASSERT_TRUE(s.shows("a\nb"));
+    ASSERT_TRUE(waitFor([&] { return !s.w->logging(); }));
+    s.w->askLogFile = [&](const std::string&) { return path; };
+    s.w->Log1->trigger();
+    ASSERT_TRUE(s.w->logging());
+    s.host.send("c\r\n");
+    ASSERT_TRUE(s.shows("a\nbc\n"));
+    s.w->stopLog();
+    EXPECT_EQ(bytesOf(path), "a\nbc\n");
+    QTest::qWait(20);
+    EXPECT_EQ(box.shown.size(), 1u);
 }
 
 // The encoding chosen in the menu (or on the command line) is how typed text goes out,

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <iterator>
 #include <string>
@@ -30,10 +32,16 @@ namespace {
 // One run of qterm with stdout and stderr in files of a private folder.
 class QtermRun {
 public:
+    // Where stdout goes: a file of the private folder, /dev/full, or nowhere (closed).
+    enum class Out { File, Full, Closed };
     // display: false removes every display setting, so Qt could not start at all.
-    QtermRun(const std::vector<std::string>& args, bool display) {
+    // prepare: runs on the private folder before the start (its "config" is XDG_CONFIG_HOME).
+    QtermRun(const std::vector<std::string>& args, bool display, Out out = Out::File,
+             const std::function<void(const fs::path&)>& prepare = nullptr) {
         char t[] = "/tmp/qterm-run-XXXXXX";
         dir_ = ::mkdtemp(t);
+        if (prepare)
+            prepare(dir_);
         std::vector<std::string> env;
         for (char** e = environ; *e; ++e) {
             const std::string v = *e;
@@ -62,7 +70,13 @@ public:
         argv.push_back(nullptr);
         posix_spawn_file_actions_t fa;
         posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 1, (dir_ / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        switch (out) {
+        case Out::File:
+            posix_spawn_file_actions_addopen(&fa, 1, (dir_ / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            break;
+        case Out::Full: posix_spawn_file_actions_addopen(&fa, 1, "/dev/full", O_WRONLY, 0); break;
+        case Out::Closed: posix_spawn_file_actions_addclose(&fa, 1); break;
+        }
         posix_spawn_file_actions_addopen(&fa, 2, (dir_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (posix_spawn(&pid_, QTERM_PATH, &fa, nullptr, argv.data(), envp.data()) != 0)
             pid_ = -1;
@@ -138,6 +152,45 @@ TEST(QtermRun, OptionsWithoutADisplay) {
             EXPECT_EQ(r.out(), "");
             EXPECT_NE(r.err().find("--log-timestamps"), std::string::npos);  // the whole usage
         }
+    }
+}
+
+// What the shell asked to see and could not get is a failure: a full disk or a closed
+// stdout ends with one line on stderr and status 2.
+TEST(QtermRun, HelpAndVersionThatCannotBeWrittenFail) {
+    using Out = QtermRun::Out;
+    for (const char* option : {"--help", "--version"}) {
+        for (Out out : {Out::Full, Out::Closed}) {
+            QtermRun r({option}, false, out);
+            EXPECT_EQ(r.wait(), 2) << option;
+            const std::string why = out == Out::Full ? "No space left on device" : "Bad file descriptor";
+            EXPECT_EQ(r.err(), std::string("qterm: cannot write to standard output: ") + why + "\n") << option;
+        }
+    }
+}
+
+// A FIFO where qterm.ini should be is not waited on: qterm says so once, connects and
+// works with the defaults.
+TEST(QtermRun, SettingsFileThatIsAFifoIsPassedOver) {
+    std::promise<void> done;
+    std::shared_future<void> finished = done.get_future().share();
+    LoopbackServer host([&](int fd) {
+        SendAll(fd, "hello\r\n");
+        finished.wait();
+    });
+    fs::path ini;
+    {
+        QtermRun r({"127.0.0.1", std::to_string(host.Port())}, true, QtermRun::Out::File, [&](const fs::path& dir) {
+            fs::create_directories(dir / "config" / "qterm");
+            ini = dir / "config" / "qterm" / "qterm.ini";
+            ASSERT_EQ(::mkfifo(ini.c_str(), 0600), 0);
+        });
+        const std::string line = "qterm: " + ini.string() + " is not a readable file; its settings are not used\n";
+        for (int i = 0; i < 1000 && r.err() != line; ++i)
+            std::this_thread::sleep_for(10ms);
+        EXPECT_EQ(r.err(), line);
+        done.set_value();
+        EXPECT_EQ(r.wait(), 0) << "the host's close ends the session as usual";
     }
 }
 

@@ -67,6 +67,36 @@ TEST(SessionLog, AppendsToAnExistingFileCreatedPrivate) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
+// A name the program chose lies in a folder others may write: only a new file is made,
+// never through a link someone planted there, and a clash (two sessions to one host in
+// the same second) numbers the name instead of sharing the file.
+TEST(SessionLog, ProgramChosenNameMakesANewFileOnly) {
+    TempDir dir;
+    const std::string base = dir.file("h_23_20261210-030405.log");
+    const std::string victim = dir.file("victim");
+    writeBytes(victim, "keep\n");
+    fs::create_symlink(victim, base);
+    using O = SessionLog::Open;
+    SessionLog second(base, false, nullptr, O::NewFile);
+    SessionLog third(base, false, nullptr, O::NewFile);
+    EXPECT_EQ(second.path(), dir.file("h_23_20261210-030405-2.log"));
+    EXPECT_EQ(third.path(), dir.file("h_23_20261210-030405-3.log"));
+    second.finish("two");
+    third.finish("three");
+    EXPECT_EQ(bytesOf(victim), "keep\n");
+    EXPECT_TRUE(fs::is_symlink(base));
+    EXPECT_EQ(bytesOf(dir.file("h_23_20261210-030405-2.log")), "two\n");
+    EXPECT_EQ(bytesOf(dir.file("h_23_20261210-030405-3.log")), "three\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(third.path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    // A name without an extension is numbered at its end; a missing folder is an error.
+    const std::string plain = dir.file("plain");
+    writeBytes(plain, "");
+    EXPECT_EQ(SessionLog(plain, false, nullptr, O::NewFile).path(), dir.file("plain-2"));
+    EXPECT_THROW(SessionLog(dir.file("none/x.log"), false, nullptr, O::NewFile), SessionLogError);
+}
+
 TEST(SessionLog, TimestampsInLocalTimeFromTheClock) {
     EnvVar jst("TZ", "JST-9");
     EXPECT_EQ(logTimestamp(kWhen), "[2026-12-10 12:04:05.067] ");
@@ -141,8 +171,20 @@ TEST(QtermConfig, LogSection) {
         EXPECT_EQ(s.dir, c.dir) << c.text;
         EXPECT_EQ(s.timestamps, c.stamps) << c.text;
     }
-    EXPECT_EQ(readLogSettings(dir.file("missing.ini"), "/home/u").dir, "");
-    EXPECT_EQ(readLogSettings(dir.path.string(), "/home/u").dir, "");  // a folder, not a file
+    // What is there but is no readable file gives the defaults and one line to show; a
+    // FIFO does not wait for a writer.
+    const std::string fifo = dir.file("fifo.ini");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {dir.file("missing.ini"), dir.path.string(), fifo}) {
+        std::string warning;
+        const LogSettings s = readLogSettings(path, "/home/u", &warning);
+        EXPECT_EQ(s.dir, "") << path;
+        EXPECT_FALSE(s.timestamps) << path;
+        if (path == dir.file("missing.ini"))
+            EXPECT_EQ(warning, "") << "a missing file is no fault";
+        else
+            EXPECT_EQ(warning, "qterm: " + path + " is not a readable file; its settings are not used");
+    }
 }
 
 TEST(QtermConfig, SessionLogName) {

@@ -117,6 +117,15 @@ TEST(TextCodec, SwitchAppliesToLaterBytes) {
     d.setEncoding(Encoding::EucJp);
     d.decode("\xa4\xa2", out);
     EXPECT_EQ(out, "x" + kBad + "\xE3\x81\x82\xE3\x81\x82");
+
+    // Switches in a row before the next byte: the cut character is still owed once.
+    TextDecoder twice(Encoding::Cp932);
+    std::string shown;
+    twice.decode("\x82", shown);
+    twice.setEncoding(Encoding::Utf8);
+    twice.setEncoding(Encoding::EucJp);
+    twice.decode("A", shown);
+    EXPECT_EQ(shown, kBad + "A");
 }
 
 TEST(TextCodec, EncodesTypedText) {

@@ -1,0 +1,31 @@
+#include "stdoutput.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace stdoutput {
+
+bool write(std::string_view text) {
+    errno = 0;
+    const bool whole = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+    const int writeErr = errno;
+    const bool flushed = std::fflush(stdout) == 0;
+    if (!whole && writeErr != 0)
+        errno = writeErr;  // the first failure says why, not the flush after it
+    else if (!flushed && errno == 0)
+        errno = EIO;
+    return whole && flushed && !std::ferror(stdout);
+}
+
+int failed(const char* program, int err) {
+    std::fprintf(stderr, "%s: cannot write to standard output: %s\n", program,
+                 std::strerror(err != 0 ? err : EIO));
+    return 2;
+}
+
+int print(const char* program, std::string_view text) {
+    return write(text) ? 0 : failed(program, errno);
+}
+
+}  // namespace stdoutput
