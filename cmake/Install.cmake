@@ -85,4 +85,6 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
 
 # The staged-install test checks these rules, so it is added after them.
-add_subdirectory(tests/install)
+if(BUILD_TESTING)
+  add_subdirectory(tests/install)
+endif()
