@@ -329,8 +329,8 @@ void TqsearchForm::sizeColumns() {
 
 void TqsearchForm::FormCreate(const StartSettings& settings) {
     Panel5->clear();
-    FoundCount = 0;
-    Memo1.clear();
+    Run.FoundCount = 0;
+    Run.Memo1.clear();
     setFixedSize(Panel3->width(), Panel3->height());
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -368,7 +368,7 @@ void TqsearchForm::ApplySettings(const StartSettings& settings) {
     Settings.TestMode = settings.testMode;
     ComboBox1->setEditText(toQ(settings.sortKey));
     sortKey_ = settings.sortKey;
-    Decode.testMode = settings.testMode;
+    Run.Decode.testMode = settings.testMode;
     Run.targets.allNetworks = services_.targets.allNetworks || settings.allNetworks;
 
     Edit4->setText(toQ(Settings.UtilityName));
@@ -378,7 +378,7 @@ void TqsearchForm::ApplySettings(const StartSettings& settings) {
     Edit1->setText(toQ(DigitsOnly(Settings.WebPort)));
     BitBtn3->setText(toQ(Settings.UtilityName));
 
-    Decode.modelLines = settings.openError.empty() ? settings.modelLines : std::vector<std::string>{};
+    Run.Decode.modelLines = settings.openError.empty() ? settings.modelLines : std::vector<std::string>{};
 }
 
 // Runs from the destructor, so a failed save is shown here and the window still goes.
@@ -433,15 +433,15 @@ void TqsearchForm::endRun() {
     ComboBox1->setEnabled(true);
     ListCheck();
     Run.release();
-    if (FoundCount == 0) {
+    if (Run.FoundCount == 0) {
         dialogs().warning(texts().warning, texts().notFound);
         return;
     }
-    Panel5->setText(toQ(texts().countBox + std::to_string(FoundCount)));
+    Panel5->setText(toQ(texts().countBox + std::to_string(Run.FoundCount)));
     if (int column = sortColumnFor(fromQ(ComboBox1->currentText())))
         ListSort(column);
     dialogs().information(texts().info,
-                          texts().foundBefore + std::to_string(FoundCount) + texts().foundAfter);
+                          texts().foundBefore + std::to_string(Run.FoundCount) + texts().foundAfter);
 }
 
 // A run an error broke off leaves the window usable again instead of stuck in "検索中".

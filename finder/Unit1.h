@@ -106,24 +106,15 @@ private:
     QtRunTimer runTick_{Timer1};  // Timer1 as the run sees it
 
 public:
+    // The search run holds the search state (SendsLeft, FoundCount, LocalOctets), the
+    // receive log Memo1, Panel1 and Panel2 (host name and address of the last run) and
+    // Decode, the model-name lines (Memo2) and TestMode as the decoder reads them.
     DiscoveryRun Run;
 
-    // The run's state under the names the handlers use. Memo1 (the receive log), Panel1
-    // and Panel2 (host name and address of the last run) are plain state, nothing shows them.
-    std::deque<std::string>& Memo1 = Run.Memo1;
-    std::string& Panel1 = Run.Panel1;
-    std::string& Panel2 = Run.Panel2;
-    // Memo2 (model-name lines) and TestMode, as the decoder reads them.
-    DecodeRules& Decode = Run.Decode;
     // WebPort, UtilityName, UtilityPort, UtilityFile, UtilityCheck as held; the sort key
-    // lives only in ComboBox1 and TestMode in Decode.
+    // lives only in ComboBox1 and TestMode in Run.Decode.
     FinderSettings Settings;
     std::string SettingsFile;
-
-    // Search state.
-    int& SendsLeft = Run.SendsLeft;
-    int& FoundCount = Run.FoundCount;
-    Octets& LocalOctets = Run.LocalOctets;
     bool FirstRun = false;
 
     DeviceGrid& grid() { return grid_; }

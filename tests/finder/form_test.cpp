@@ -165,8 +165,8 @@ TEST_F(SearchRun, SettingsValuesReachTheWindow) {
     auto form = makeForm(100, 100, s);
     EXPECT_EQ(text(form->BitBtn3), sj("端末"));
     EXPECT_EQ(fromQ(form->ComboBox1->currentText()), "free text");
-    EXPECT_EQ(form->Decode.testMode, "1");
-    EXPECT_EQ(form->Decode.modelLines, std::vector<std::string>{"001 X"});
+    EXPECT_EQ(form->Run.Decode.testMode, "1");
+    EXPECT_EQ(form->Run.Decode.modelLines, std::vector<std::string>{"001 X"});
     EXPECT_FALSE(form->FirstRun);
 }
 
@@ -197,14 +197,14 @@ TEST_F(SearchRun, FullRunBroadcastsThreeTimesAndListsEachApplianceOnce) {
     EXPECT_EQ(sim->repliesSent(), 9);
 
     // Three appliances answering three times: three rows.
-    EXPECT_EQ(form->FoundCount, 3);
+    EXPECT_EQ(form->Run.FoundCount, 3);
     EXPECT_EQ(form->grid().cell(0, 1), " 1");
     EXPECT_EQ(form->grid().cell(3, 3), "00:80:45:00:00:02");
     EXPECT_EQ(form->grid().cell(1, 4), "");
-    EXPECT_EQ(form->Memo1.size(), 18u);  // every datagram logged, repeats too
-    EXPECT_EQ(form->Memo1[0], "15580 127.0.0.1");
-    EXPECT_EQ(form->Panel2, "127.0.0.1");
-    EXPECT_EQ(form->Panel1, "testhost.example");
+    EXPECT_EQ(form->Run.Memo1.size(), 18u);  // every datagram logged, repeats too
+    EXPECT_EQ(form->Run.Memo1[0], "15580 127.0.0.1");
+    EXPECT_EQ(form->Run.Panel2, "127.0.0.1");
+    EXPECT_EQ(form->Run.Panel1, "testhost.example");
     EXPECT_EQ(text(form->Panel5), sj("発見数:3"));
     EXPECT_TRUE(form->Panel4->isHidden());
     EXPECT_EQ(form->NMUDP1.localPort(), 0);
@@ -251,7 +251,7 @@ TEST_F(SearchRun, NothingFoundWarnsAndLeavesTheCountEmpty) {
     EXPECT_EQ(lastBox().text, sj("対象機器が見つかりませんでした。") + "\r\r" +
                                   sj("ファイアウォール（ufw、firewalld 等）で UDP ポート 9010 への応答の受信を許可する必要があります。"));
     EXPECT_EQ(text(form->Panel5), "");
-    EXPECT_EQ(form->FoundCount, 0);
+    EXPECT_EQ(form->Run.FoundCount, 0);
     EXPECT_EQ(sim->requests().size(), 3u);
 }
 
@@ -271,7 +271,7 @@ TEST_F(SearchRun, EleventhApplianceGrowsTheTable) {
     auto sim = startSim(sampleAppliances(12));
     auto form = makeForm();
     search(*form);
-    EXPECT_EQ(form->FoundCount, 12);
+    EXPECT_EQ(form->Run.FoundCount, 12);
     EXPECT_EQ(form->grid().rowCount(), 13);
     EXPECT_EQ(form->gridModel()->rowCount(), 12);
     EXPECT_EQ(text(form->Panel5), sj("発見数:12"));
@@ -289,7 +289,7 @@ TEST_F(SearchRun, RepliesInTheFinalWaitAreNotCounted) {
     auto sim = startSim(list);
     auto form = makeForm(100, 3000);
     search(*form);
-    EXPECT_EQ(form->FoundCount, 1);
+    EXPECT_EQ(form->Run.FoundCount, 1);
     EXPECT_EQ(lastBox().text, foundText(1));
     EXPECT_EQ(sim->repliesSent(), 4);
 }
@@ -299,18 +299,18 @@ TEST_F(SearchRun, SecondRunStartsFromAnEmptyTable) {
     {
         auto sim = startSim(sampleAppliances(3));
         search(*form);
-        ASSERT_EQ(form->FoundCount, 3);
+        ASSERT_EQ(form->Run.FoundCount, 3);
     }
     auto other = sampleAppliances(4);
     auto sim = startSim({other[3]});
     search(*form);
-    EXPECT_EQ(form->FoundCount, 1);
+    EXPECT_EQ(form->Run.FoundCount, 1);
     EXPECT_EQ(form->grid().cell(3, 1), "00:80:45:00:00:03");
     EXPECT_EQ(form->grid().cell(0, 1), " 1");
     for (int row = 2; row < form->grid().rowCount(); ++row)
         for (int c = 0; c < 6; ++c)
             EXPECT_EQ(form->grid().cell(c, row), "") << row;
-    EXPECT_EQ(form->Memo1.size(), 6u);  // the log starts over too
+    EXPECT_EQ(form->Run.Memo1.size(), 6u);  // the log starts over too
 }
 
 // A handler's error goes to the application's error box once; the loop and the run go on.
@@ -329,8 +329,8 @@ TEST_F(SearchRun, HandlerErrorsReachTheErrorBoxAndTheRunGoesOn) {
     app->setErrorSink(&GuardedApplication::showErrorBox);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0], sj("ストリームへの書き込みエラー"));
-    EXPECT_EQ(form->FoundCount, 2);
-    EXPECT_EQ(form->Memo1.size(), 12u);  // nothing logged for the failed receive
+    EXPECT_EQ(form->Run.FoundCount, 2);
+    EXPECT_EQ(form->Run.Memo1.size(), 12u);  // nothing logged for the failed receive
 }
 
 TEST_F(SearchRun, InvalidHostPromptsForANewHost) {
@@ -381,7 +381,7 @@ TEST_F(SearchRun, ArbitraryDatagramsNeverBreakTheWindow) {
             while (!logged && std::chrono::steady_clock::now() < deadline) {
                 QCoreApplication::processEvents();
                 // The log is bounded, so look at its newest lines (each length's text differs).
-                const auto& log = form->Memo1;
+                const auto& log = form->Run.Memo1;
                 for (std::size_t k = 1; k <= std::min<std::size_t>(log.size(), 8) && !logged; ++k)
                     logged = log[log.size() - k] == hex;
             }
@@ -391,8 +391,8 @@ TEST_F(SearchRun, ArbitraryDatagramsNeverBreakTheWindow) {
     }
     ::close(fd);
     ASSERT_TRUE(waitUntil([&] { return form->BitBtn2->isEnabled(); }, 10000));
-    EXPECT_GE(form->FoundCount, 1);
-    EXPECT_LT(form->FoundCount, form->grid().rowCount());
+    EXPECT_GE(form->Run.FoundCount, 1);
+    EXPECT_LT(form->Run.FoundCount, form->grid().rowCount());
     EXPECT_EQ(form->gridModel()->rowCount(), form->grid().rowCount() - 1);
 }
 
@@ -508,7 +508,7 @@ TEST_F(SearchRun, PortHeldElsewhereEndsTheRunWithItsCause) {
 
     ::close(holder);
     search(*form);
-    EXPECT_EQ(form->FoundCount, 1);
+    EXPECT_EQ(form->Run.FoundCount, 1);
     EXPECT_EQ(errors.size(), 1u);
     app->setErrorSink(&GuardedApplication::showErrorBox);
 }
@@ -522,7 +522,7 @@ TEST_F(SearchRun, SocketFailureDuringARunStopsItCleanly) {
     auto sim = startSim(sampleAppliances(2));
     auto form = makeForm(200, 100);
     form->BitBtn2->click();
-    ASSERT_TRUE(waitUntil([&] { return sim->requests().size() == 1 && form->FoundCount == 2; }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return sim->requests().size() == 1 && form->Run.FoundCount == 2; }, 3000));
     form->NMUDP1.openSocket = [](int, int, int) {
         errno = ENOBUFS;
         return -1;
@@ -539,7 +539,7 @@ TEST_F(SearchRun, SocketFailureDuringARunStopsItCleanly) {
     form->NMUDP1.openSocket = nullptr;
     search(*form);
     EXPECT_EQ(sim->requests().size(), 4u);
-    EXPECT_EQ(form->FoundCount, 2);
+    EXPECT_EQ(form->Run.FoundCount, 2);
     EXPECT_EQ(errors.size(), 1u);
     app->setErrorSink(&GuardedApplication::showErrorBox);
 }
@@ -554,7 +554,7 @@ TEST_F(SearchRun, EveryNetworkWithoutAnInterfaceEndsAsNothingFound) {
     auto form = makeForm(100, 100, s);
     search(*form);
     EXPECT_TRUE(sim->requests().empty());
-    EXPECT_EQ(form->FoundCount, 0);
+    EXPECT_EQ(form->Run.FoundCount, 0);
     ASSERT_EQ(dialogs->shown.size(), 1u);
     EXPECT_EQ(lastBox().kind, "warning");
 }
@@ -569,7 +569,7 @@ TEST_F(SearchRun, FloodKeepsTheWindowResponsiveAndTheCountExact) {
     form->NMUDP1.OnDataReceived = [&](TNMUDP& s, int n, const std::string& ip, int port) {
         windowPath(s, n, ip, port);
         if (n > 0) {
-            const std::string hex = form->Memo1.back();
+            const std::string hex = form->Run.Memo1.back();
             if (replyAccepted(hex))
                 received.insert(macText(hex));
         }
@@ -616,7 +616,7 @@ TEST_F(SearchRun, FloodKeepsTheWindowResponsiveAndTheCountExact) {
     beat.stop();
     ASSERT_TRUE(waitUntil([&] { return form->BitBtn2->isEnabled(); }, 30000));
     EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(worstGap).count(), 100);
-    EXPECT_LE(form->Memo1.size(), 4096u);
+    EXPECT_LE(form->Run.Memo1.size(), 4096u);
     std::set<std::string> listed;
     for (int row = 0; row < form->gridModel()->rowCount(); ++row) {
         const std::string mac = fromQ(form->gridModel()->index(row, 3).data().toString());
@@ -625,9 +625,9 @@ TEST_F(SearchRun, FloodKeepsTheWindowResponsiveAndTheCountExact) {
         }
     }
     EXPECT_EQ(listed, received);
-    EXPECT_EQ(form->FoundCount, static_cast<int>(received.size()));
+    EXPECT_EQ(form->Run.FoundCount, static_cast<int>(received.size()));
     EXPECT_GT(received.size(), 1000u);  // the flood did reach the window
     std::printf("flood: %zu distinct MACs listed, longest event-loop gap %lld ms, %zu log lines\n",
                 received.size(), static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(worstGap).count()),
-                form->Memo1.size());
+                form->Run.Memo1.size());
 }
