@@ -158,6 +158,8 @@ protected:
     bool tableMouse(QObject* watched, QEvent* event);
 
 private:
+    // Unit1Controls.cpp: the controls, their wiring and the columns' widths.
+    static const std::string& headerText(int column);
     void buildControls();
     void rowsChanged(int gridRow) override;
     void endRun();
