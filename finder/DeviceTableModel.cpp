@@ -16,13 +16,19 @@ int DeviceTableModel::columnCount(const QModelIndex& parent) const {
 QVariant DeviceTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() + 1 >= grid_.rowCount())
         return {};
-    if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) {
-        // A name byte 0 would end the text early in some views; show it as a blank.
-        QString text = toQ(grid_.cell(index.column(), index.row() + 1));
-        text.replace(QChar(0), QChar(' '));
-        return text;
-    }
+    if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole)
+        return shown(grid_.cell(index.column(), index.row() + 1));
     return {};
+}
+
+QString DeviceTableModel::shown(const std::string& cell) {
+    QString text = toQ(cell);
+    for (QChar& c : text)
+        if (c.unicode() == 0)
+            c = ' ';
+        else if (c.category() == QChar::Other_Control)
+            c = '?';
+    return text;
 }
 
 QVariant DeviceTableModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -13,6 +13,11 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
+    // A cell's text as the table shows it: NUL as a blank (some views would end the
+    // text there), every other control character as "?", so that a tab or a line break
+    // in a reply can neither stretch a cell nor split a row.
+    static QString shown(const std::string& cell);
+
     // After the grid changed: follows its row count and repaints the given grid row
     // (0: every row).
     void refresh(int gridRow = 0);

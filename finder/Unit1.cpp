@@ -133,8 +133,6 @@ void TqsearchForm::FormCreate(const StartSettings& settings) {
     Run.FoundCount = 0;
     Run.Memo1.clear();
     setFixedSize(Panel3->width(), Panel3->height());
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
     BitBtn1->setEnabled(false);
     for (int c = 0; c < DeviceGrid::kColumns; ++c)
         grid_.setCell(c, 0, headerText(c));
@@ -143,7 +141,9 @@ void TqsearchForm::FormCreate(const StartSettings& settings) {
     Panel6->move(1, 25);
     Panel4->raise();
     Panel6->raise();
-    ApplySettings(settings);
+    ApplySettings(settings);  // sizes the columns, and so the window, for the model names too
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
     if (!settings.settingsError.empty()) {
         // Defaults run this session; the file itself is left alone (the saves fail).
         services_.showError(settings.settingsError);
@@ -180,6 +180,7 @@ void TqsearchForm::ApplySettings(const StartSettings& settings) {
     BitBtn3->setText(toQ(Settings.UtilityName));
 
     Run.Decode.modelLines = settings.openError.empty() ? settings.modelLines : std::vector<std::string>{};
+    sizeColumns();
 }
 
 // Runs from the destructor, so a failed save is shown here and the window still goes.
@@ -264,7 +265,10 @@ void TqsearchForm::NMUDP1DataReceived(TNMUDP& sender, int numberBytes, const std
 
 void TqsearchForm::data_chk(const std::string& fromIP, const std::string& hex) { Run.data_chk(fromIP, hex); }
 
-void TqsearchForm::rowsChanged(int gridRow) { model_->refresh(gridRow); }
+void TqsearchForm::rowsChanged(int gridRow) {
+    model_->refresh(gridRow);
+    followRowCount();
+}
 
 void TqsearchForm::NMUDP1InvalidHost(bool& handled) {
     std::string host;
@@ -286,7 +290,10 @@ void TqsearchForm::selectRow(int gridRow) {
     StringGrid1->selectRow(gridRow - 1);
 }
 
-void TqsearchForm::gridChanged() { model_->refresh(); }
+void TqsearchForm::gridChanged() {
+    model_->refresh();
+    followRowCount();
+}
 
 // The save takes the utility group from the panel as it stands, the web port as held.
 void TqsearchForm::IniSave() {
@@ -302,6 +309,7 @@ void TqsearchForm::IniSave() {
 void TqsearchForm::ListSort(int column) {
     ::ListSort(grid_, column, collate_);
     model_->refresh();
+    followRowCount();
 }
 
 std::string TqsearchForm::selectedIp() const {

@@ -168,10 +168,13 @@ private:
     void closePanel();
     void keepCurrentHighlighted();
     void sizeColumns();
+    void followRowCount();
 
     DeviceTableModel* model_;
     TextCompare collate_;
     bool extendingHighlight_ = false;
     bool fixingHighlight_ = false;
+    int numberDigits_ = 0;  // digits the number column is sized for
+    int tableExtra_ = 0;    // how much wider than designed the table is
     std::string sortKey_;  // the sort text as read, kept while ComboBox1 shows it unedited
 };

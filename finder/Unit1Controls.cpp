@@ -9,9 +9,10 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QTableView>
 #include <QTimer>
-#include <QtMath>
+#include <set>
 
 #include "DeviceTableModel.h"
 #include "Glyphs.h"
@@ -26,34 +27,82 @@ using cp932::sj;
 // The table's first widths; a column is made wider where the font needs it.
 constexpr int kColumnWidths[DeviceGrid::kColumns] = {22, 79, 87, 97, 78, 68};
 constexpr int kTableWidth = 440;
-constexpr int kCellPadding = 1;  // the style sheet's item padding, each side
 
-// The widest text each column can hold besides its header: row numbers, the built-in
-// name prefixes with four name characters, the zero-padded IP octets, the MAC groups,
-// a version and the running time. `9` stands for the font's widest digit and `F` for
-// its widest hexadecimal digit.
+// The widest text each column can hold besides its header, as the decoder writes it:
+// `9` stands for any digit, `F` for any hexadecimal digit (the same one throughout),
+// `*` for the widest character a reply byte can show as. The number column and the
+// names are not here: they follow the rows and the model names in effect.
 const std::vector<const char*> kWidestContent[DeviceGrid::kColumns] = {
-    {" 99"},
-    {"QLX-9999", "KWM-TZ9999", "VN30-49999", "???-9999"},
-    {"999.999.999.999"},
+    {},
+    {},
+    {"999.999.999.999"},    // each octet zero-padded to three digits
     {"FF:FF:FF:FF:FF:FF"},
-    {"99.99a 999999"},
-    {"99999:99:99"},
+    {"999.999* 999999999"},  // a byte of up to three digits, a byte as a character, three more
+    {"-999999:-99:-99"},     // a 32-bit count of seconds: six-digit hours, below zero when read so
 };
 
-// The widest the text can be in the font with each `9` (or `F`) any digit (or
-// hexadecimal digit), the same one throughout.
-int widestAdvance(const QFontMetricsF& fm, const QString& pattern) {
-    qreal best = 0;
-    for (QChar c : QStringLiteral("0123456789ABCDEF")) {
-        if (c > '9' && !pattern.contains('F'))
-            break;
-        QString text = pattern;
-        text.replace('9', c).replace('F', c);
-        best = std::max(best, fm.horizontalAdvance(text));
+// A text's width in a cell as the table's delegate gives it (the style's size for an
+// item of that text in the table's font, the style sheet's padding included), and the
+// grid line beside it, as the view sizes a column to its contents.
+class CellWidth {
+public:
+    explicit CellWidth(QTableView* view) : view_(view) {
+        option_.initFrom(view);
+        option_.font = view->font();
+        option_.fontMetrics = QFontMetrics(option_.font);
+        option_.features = QStyleOptionViewItem::HasDisplay;
+        option_.textElideMode = view->textElideMode();
+        option_.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+        option_.widget = view;
     }
-    return qCeil(best);
-}
+
+    int operator()(const QString& text) {
+        option_.text = text;
+        const QSize size = view_->style()->sizeFromContents(QStyle::CT_ItemViewItem, &option_, {}, view_);
+        return size.width() + (view_->showGrid() ? 1 : 0);
+    }
+
+    // The widest `fixed` followed by `pattern` can be, trying each digit (or hexadecimal
+    // digit) in turn.
+    int widest(const QString& fixed, QString pattern, QChar widestByte) {
+        pattern.replace('*', widestByte);
+        int best = 0;
+        for (QChar c : QStringLiteral("0123456789ABCDEF")) {
+            if (c > '9' && !pattern.contains('F'))
+                break;
+            QString text = pattern;
+            text.replace('9', c).replace('F', c);
+            best = std::max(best, (*this)(fixed + text));
+        }
+        return best;
+    }
+
+    // The widest character one reply byte can show as: each byte alone as the table
+    // shows it (one the code page cannot decode alone shows as U+FFFD, a control byte as
+    // "?"), measured four in a row as a name's bytes are. A double-byte character takes
+    // two bytes and is at most an em wide, so never wider than two of these.
+    QChar widestByte() {
+        QString shown;
+        for (int b = 0; b < 256; ++b)
+            for (QChar c : DeviceTableModel::shown(std::string(1, static_cast<char>(b))))
+                if (!shown.contains(c))
+                    shown += c;
+        QChar widest = ' ';
+        int best = 0;
+        for (QChar c : shown)
+            if (const int w = (*this)(QString(4, c)); w > best) {
+                best = w;
+                widest = c;
+            }
+        return widest;
+    }
+
+private:
+    QTableView* view_;
+    QStyleOptionViewItem option_;
+};
+
+int digits(int n) { return n < 10 ? 1 : 1 + digits(n / 10); }
 
 QLabel* panel(QWidget* parent, const char* utf8Caption, QRect geometry, QFrame::Shadow bevel) {
     auto* p = new QLabel(toQ(sj(utf8Caption)), parent);
@@ -183,26 +232,33 @@ void TqsearchForm::buildControls() {
     connect(StringGrid1, &QTableView::doubleClicked, this, [this] { reportingErrors([this] { BitBtn1Click(); }); });
     connect(StringGrid1->horizontalHeader(), &QHeaderView::sectionDoubleClicked, this,
             [this] { reportingErrors([this] { BitBtn1Click(); }); });
-    sizeColumns();
 }
 
-// Each column at least as wide as its header and its widest content in the font the
-// table is drawn with; the window and the controls right of the table's first width
-// move over by what the table grew.
+// Each column at least as wide as its header and as the widest text it can hold in the
+// font the table is drawn with, never narrower than designed; the window and the
+// controls right of the table's first width move over by what the table grew. Made
+// again when the model names change and when the row numbers gain or lose a digit.
 void TqsearchForm::sizeColumns() {
-    const QFontMetricsF cell(StringGrid1->font());
-    const QFontMetricsF head(StringGrid1->horizontalHeader()->font());
-    const int cellMargin =
-        2 * (StringGrid1->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, StringGrid1) + 1 +
-             kCellPadding) + 1;  // + the grid line
-    const int headMargin =
-        2 * StringGrid1->horizontalHeader()->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr,
-                                                                  StringGrid1->horizontalHeader()) + 1;
+    CellWidth cell(StringGrid1);
+    const QChar widestByte = cell.widestByte();
+    // Row numbers up to the last row's; names: every model code's prefix, then four bytes.
+    numberDigits_ = std::max(2, digits(grid_.rowCount() - 1));
+    std::vector<std::pair<QString, QString>> content[DeviceGrid::kColumns];
+    content[0].push_back({" ", QString(numberDigits_, '9')});
+    std::set<std::string> prefixes;
+    for (int code = 0; code < 256; ++code)
+        prefixes.insert(namePrefix(code, Run.Decode));
+    for (const std::string& prefix : prefixes)
+        content[1].push_back({DeviceTableModel::shown(prefix), "****"});
+    for (int c = 2; c < DeviceGrid::kColumns; ++c)
+        for (const char* pattern : kWidestContent[c])
+            content[c].push_back({{}, QString::fromLatin1(pattern)});
+
     int sum = 0;
     for (int c = 0; c < DeviceGrid::kColumns; ++c) {
-        int need = std::max(kColumnWidths[c], widestAdvance(head, toQ(headerText(c))) + headMargin);
-        for (const char* content : kWidestContent[c])
-            need = std::max(need, widestAdvance(cell, QString::fromLatin1(content)) + cellMargin);
+        int need = std::max(kColumnWidths[c], StringGrid1->horizontalHeader()->sectionSizeHint(c));
+        for (const auto& [fixed, pattern] : content[c])
+            need = std::max(need, cell.widest(fixed, pattern, widestByte));
         StringGrid1->setColumnWidth(c, need);
         sum += need;
     }
@@ -210,12 +266,20 @@ void TqsearchForm::sizeColumns() {
         std::max(kTableWidth, sum + StringGrid1->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr,
                                                                       StringGrid1) +
                                   2 * StringGrid1->frameWidth());
-    const int extra = tableWidth - kTableWidth;
+    const int grown = tableWidth - kTableWidth - tableExtra_;
+    tableExtra_ = tableWidth - kTableWidth;
     for (QWidget* w : {static_cast<QWidget*>(Panel3), static_cast<QWidget*>(Panel7),
                        static_cast<QWidget*>(StringGrid1), static_cast<QWidget*>(Panel4),
                        static_cast<QWidget*>(Panel6)})
-        w->resize(w->width() + extra, w->height());
+        w->resize(w->width() + grown, w->height());
     for (QWidget* w : {static_cast<QWidget*>(Panel5), static_cast<QWidget*>(BitBtn4),
                        static_cast<QWidget*>(ComboBox1), static_cast<QWidget*>(BitBtn2)})
-        w->move(w->x() + extra, w->y());
+        w->move(w->x() + grown, w->y());
+    setFixedSize(Panel3->size());
+}
+
+// The number column follows the rows: the hundredth row needs a third digit.
+void TqsearchForm::followRowCount() {
+    if (std::max(2, digits(grid_.rowCount() - 1)) != numberDigits_)
+        sizeColumns();
 }

@@ -12,6 +12,7 @@
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <atomic>
@@ -396,56 +397,140 @@ TEST_F(SearchRun, ArbitraryDatagramsNeverBreakTheWindow) {
     EXPECT_EQ(form->gridModel()->rowCount(), form->grid().rowCount() - 1);
 }
 
-// The cells must show the whole address the user wants to open: with the installed
-// font, every column is at least as wide as Qt's own measure of its header and of the
-// widest text it can hold, and all columns fit beside the scroll bar.
+// The cells must show the whole address the user wants to open, and whole names and
+// running times: with the installed font, every column is at least as wide as Qt's own
+// measure of its header and of the widest text it can hold, all columns fit beside the
+// scroll bar, and the window grows to hold them. The names include those the model-name
+// file gives, so a file with long names widens the name column and the window.
 TEST_F(SearchRun, ColumnsShowTheirWidestContentInTheInstalledFont) {
-    auto form = makeForm();
+    StartSettings wide = StartSettings::defaults();
+    wide.modelLines = {"031 WWWWWWWWWWWWWWWW"};  // as long as a model name can be
+    auto plain = makeForm();
+    auto form = makeForm(100, 100, wide);
+    plain->show();
     form->show();
     QTableView* t = form->StringGrid1;
     ASSERT_EQ(QFontInfo(t->font()).family(), "IPAPGothic") << "the real font, not a fallback";
     ASSERT_EQ(QFontInfo(t->font()).pointSize(), 9);
 
-    // Each column's content with every digit (or hex digit) in turn, so a font whose
-    // digits differ in width is covered.
-    const QString digits = "0123456789", hex = "0123456789ABCDEF";
+    // Each column's content with every digit (or hex digit) in turn where it has an
+    // 'x', so a font whose digits differ in width is covered. Contents are the cells'
+    // bytes.
+    const std::string digits = "0123456789", hex = "0123456789ABCDEF", as = "-";
     struct Column {
         int col;
-        QString pattern;  // 'x' stands for the digit under test
-        const QString* chars;
+        std::string content;
+        const std::string* chars;
+        bool fromFile = false;  // only the model-name file gives this one
     } columns[] = {
         {0, " xx", &digits},
         {1, "KWM-TZxxxx", &digits},
+        {1, "KWM-TZWWWW", &as},
+        {1, "KWM-TZMMMM", &as},
         {1, "VN30-4xxxx", &digits},
+        {1, "KWM-TZ\x80\xA0\xFD\xFF", &as},  // bytes the code page cannot decode
+        {1, "KWM-TZ\t\t\n\x7F", &as},        // control bytes, shown as "?"
         {2, "xxx.xxx.xxx.xxx", &digits},
         {3, "xx:xx:xx:xx:xx:xx", &hex},
-        {4, "1.07a 080415", &digits},
+        {4, "1.07a 080415", &as},
         {4, "xx.xxa xxxxxx", &digits},
+        {4, "255.255W 255255255", &as},
+        {4, "xxx.xxx\x81 xxxxxxxxx", &digits},
         {5, "xxxxx:xx:xx", &digits},
+        {5, "596523:14:07", &as},
+        {5, "-596523:-14:-8", &as},
+        {5, "xxxxxx:xx:xx", &digits},
+        {1, "WWWWWWWWWWWWWWWWWWWW", &as, true},  // the file's name and four name bytes
     };
-    const int original[] = {22, 79, 87, 97, 78, 68};  // the widths the table was designed with
-    for (const auto& c : columns)
-        for (QChar ch : *c.chars) {
-            QString content = c.pattern;
-            content.replace('x', ch);
-            form->grid().setCell(c.col, 1, fromQ(content));
-            form->gridChanged();
-            // Qt sizes a column to its contents (cells and header) as it draws them.
-            const int width = t->columnWidth(c.col);
-            t->resizeColumnToContents(c.col);
-            EXPECT_GE(width, t->columnWidth(c.col)) << "column " << c.col << ": " << content.toStdString();
-            t->setColumnWidth(c.col, width);
+    for (TqsearchForm* f : {plain.get(), form.get()})
+        for (const auto& c : columns) {
+            if (c.fromFile && f == plain.get())
+                continue;
+            for (char ch : *c.chars) {
+                std::string content = c.content;
+                std::replace(content.begin(), content.end(), 'x', ch);
+                f->grid().setCell(c.col, 1, content);
+                f->gridChanged();
+                // Qt sizes a column to its contents (cells and header) as it draws them.
+                QTableView* v = f->StringGrid1;
+                const int width = v->columnWidth(c.col);
+                v->resizeColumnToContents(c.col);
+                EXPECT_GE(width, v->columnWidth(c.col))
+                    << "column " << c.col << ": " << fromQ(f->gridModel()->index(0, c.col).data().toString());
+                v->setColumnWidth(c.col, width);
+            }
         }
-    int sum = 0;
-    for (int c = 0; c < 6; ++c) {
-        EXPECT_GE(t->columnWidth(c), t->horizontalHeader()->sectionSizeHint(c)) << "header " << c;
-        EXPECT_GE(t->columnWidth(c), original[c]);
-        sum += t->columnWidth(c);
+    const int original[] = {22, 79, 87, 97, 78, 68};  // the widths the table was designed with
+    for (TqsearchForm* f : {plain.get(), form.get()}) {
+        QTableView* v = f->StringGrid1;
+        int sum = 0;
+        for (int c = 0; c < 6; ++c) {
+            EXPECT_GE(v->columnWidth(c), v->horizontalHeader()->sectionSizeHint(c)) << "header " << c;
+            EXPECT_GE(v->columnWidth(c), original[c]);
+            sum += v->columnWidth(c);
+        }
+        EXPECT_LE(sum, v->viewport()->width()) << "the last column is not under the scroll bar";
     }
-    EXPECT_LE(sum, t->viewport()->width()) << "the last column is not under the scroll bar";
-    for (QWidget* w : {static_cast<QWidget*>(form->BitBtn4), static_cast<QWidget*>(form->Panel5),
-                       static_cast<QWidget*>(form->BitBtn2), static_cast<QWidget*>(form->ComboBox1)})
+
+    // Only the name column follows the file; the window and the controls right of the
+    // table move over by what it grew.
+    const int grown = t->columnWidth(1) - plain->StringGrid1->columnWidth(1);
+    EXPECT_GT(grown, 0);
+    EXPECT_EQ(form->width(), plain->width() + grown);
+    for (int c : {0, 2, 3, 4, 5})
+        EXPECT_EQ(t->columnWidth(c), plain->StringGrid1->columnWidth(c)) << c;
+    for (auto [w, p] : {std::pair<QWidget*, QWidget*>{form->BitBtn4, plain->BitBtn4}, {form->Panel5, plain->Panel5},
+                        {form->BitBtn2, plain->BitBtn2}, {form->ComboBox1, plain->ComboBox1}}) {
+        EXPECT_EQ(w->geometry(), p->geometry().translated(grown, 0));
         EXPECT_TRUE(form->rect().contains(w->mapTo(form.get(), w->rect().bottomRight())));
+    }
+    for (auto [w, p] : {std::pair<QWidget*, QWidget*>{form->Panel7, plain->Panel7}, {form->Panel4, plain->Panel4},
+                        {form->Panel6, plain->Panel6}, {form->StringGrid1, plain->StringGrid1}})
+        EXPECT_EQ(w->geometry(), p->geometry().adjusted(0, 0, grown, 0));
+}
+
+// A reply's bytes reach the cells as the code page reads them, except that a tab or a
+// line break must not stretch a cell or split a row: control bytes show as "?", NUL
+// (names padded with it) as a blank.
+TEST_F(SearchRun, CellsShowControlBytesAsQuestionMarks) {
+    auto form = makeForm();
+    struct Case {
+        std::string bytes;
+        const char* shown;
+    } cases[] = {
+        {"KWM-TZ\t\n\r\x7F", "KWM-TZ????"},
+        {std::string("QLX-AB\0\0", 8), "QLX-AB  "},
+        {"QLX-\x01\x1B[2J", "QLX-??[2J"},
+        {"QLX-" + sj("ｱｲ漢"), "QLX-ｱｲ漢"},
+    };
+    for (const auto& c : cases) {
+        form->grid().setCell(1, 1, c.bytes);
+        form->gridChanged();
+        EXPECT_EQ(form->gridModel()->index(0, 1).data().toString(), QString::fromUtf8(c.shown));
+    }
+}
+
+// Row numbers are a column's content too: the hundredth and the thousandth row widen
+// the number column and the window, and a table back at ten rows gives the room back.
+TEST_F(SearchRun, NumberColumnFollowsTheRows) {
+    auto form = makeForm();
+    QTableView* t = form->StringGrid1;
+    const int designed = form->width(), number = t->columnWidth(0);
+    for (int rows : {100, 1000, 10000}) {
+        form->grid().setRowCount(rows + 1);
+        form->grid().setCell(0, rows, " " + std::to_string(rows));
+        form->gridChanged();
+        const int width = t->columnWidth(0);
+        t->resizeColumnToContents(0);
+        EXPECT_GE(width, t->columnWidth(0)) << rows << " rows";
+        t->setColumnWidth(0, width);
+        EXPECT_EQ(form->width(), designed + width - number) << rows << " rows";
+        EXPECT_EQ(form->BitBtn2->x(), 336 + (form->width() - 440)) << rows << " rows";
+    }
+    form->grid().setRowCount(11);
+    form->gridChanged();
+    EXPECT_EQ(t->columnWidth(0), number);
+    EXPECT_EQ(form->width(), designed);
 }
 
 // A screen reader reads the count box's text, the count itself.
