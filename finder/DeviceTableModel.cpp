@@ -1,5 +1,8 @@
 #include "DeviceTableModel.h"
 
+#include <QStringList>
+#include <algorithm>
+
 #include "qtext.h"
 
 DeviceTableModel::DeviceTableModel(DeviceGrid& grid, QObject* parent)
@@ -39,6 +42,29 @@ QVariant DeviceTableModel::headerData(int section, Qt::Orientation orientation, 
     if (role == Qt::TextAlignmentRole)
         return int(Qt::AlignLeft | Qt::AlignVCenter);
     return {};
+}
+
+QString DeviceTableModel::rowsText(std::vector<int> viewRows) const {
+    std::sort(viewRows.begin(), viewRows.end());
+    viewRows.erase(std::unique(viewRows.begin(), viewRows.end()), viewRows.end());
+    const auto line = [this](int gridRow) {
+        QStringList cells;
+        for (int c = 0; c < DeviceGrid::kColumns; ++c)
+            cells << shown(grid_.cell(c, gridRow));
+        return cells.join('\t') + '\n';
+    };
+    QString text;
+    for (int row : viewRows) {
+        const int gridRow = row + 1;
+        if (row < 0 || gridRow >= grid_.rowCount())
+            continue;
+        bool filled = false;
+        for (int c = 0; c < DeviceGrid::kColumns && !filled; ++c)
+            filled = !grid_.cell(c, gridRow).empty();
+        if (filled)
+            text += line(gridRow);
+    }
+    return text.isEmpty() ? text : line(0) + text;
 }
 
 void DeviceTableModel::refresh(int gridRow) {

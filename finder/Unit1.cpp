@@ -1,12 +1,15 @@
 #include "Unit1.h"
 
+#include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
@@ -389,6 +392,29 @@ void TqsearchForm::BitBtn7Click() {
         return;
     }
     Edit3->setText(file);
+}
+
+// The highlighted rows as shown, for the clipboard; empty when none of them lists an
+// appliance, and then the clipboard keeps what it had.
+QString TqsearchForm::highlightedText() const {
+    std::vector<int> rows;
+    for (const QModelIndex& index : StringGrid1->selectionModel()->selectedRows())
+        rows.push_back(index.row());
+    return model_->rowsText(std::move(rows));
+}
+
+void TqsearchForm::Copy1Click() {
+    const QString text = highlightedText();
+    if (!text.isEmpty())
+        QGuiApplication::clipboard()->setText(text);
+}
+
+// Every row highlighted; the current row, which the buttons act on, stays.
+void TqsearchForm::SelectAll1Click() { StringGrid1->selectAll(); }
+
+void TqsearchForm::StringGrid1ContextPopup(const QPoint& at) {
+    Copy1->setEnabled(!highlightedText().isEmpty());
+    PopupMenu1->popup(StringGrid1->viewport()->mapToGlobal(at));
 }
 
 // The current row is the one the buttons act on, so it is always highlighted: a click

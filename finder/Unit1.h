@@ -19,12 +19,14 @@
 #include "TableSort.h"
 #include "net/NMUDP.h"
 
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QFrame;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class QTableView;
 class QTimer;
@@ -99,6 +101,9 @@ public:
     QCheckBox* CheckBox1;
     QPushButton* BitBtn5;
     QPushButton* BitBtn6;
+    QMenu* PopupMenu1;     // the table's menu
+    QAction* Copy1;        // "コピー", Ctrl+C: the highlighted rows to the clipboard
+    QAction* SelectAll1;   // "すべて選択", Ctrl+A: every row highlighted
     QTimer* Timer1;
     TNMUDP NMUDP1;
 
@@ -148,6 +153,8 @@ public:
     void BitBtn5Click();
     void BitBtn6Click();
     void BitBtn7Click();
+    void Copy1Click();
+    void SelectAll1Click();
 
     Dialogs& dialogs() { return *services_.dialogs; }
 
@@ -165,6 +172,8 @@ private:
     void endRun();
     void restoreIdle();
     std::string selectedIp() const;
+    QString highlightedText() const;
+    void StringGrid1ContextPopup(const QPoint& at);
     void closePanel();
     void keepCurrentHighlighted();
     void sizeColumns();

@@ -7,6 +7,7 @@
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionViewItem>
@@ -207,6 +208,18 @@ void TqsearchForm::buildControls() {
     BitBtn5 = p.BitBtn5;
     BitBtn6 = p.BitBtn6;
 
+    // The table's menu and keys, for pasting the list into tickets and spreadsheets.
+    PopupMenu1 = new QMenu(this);
+    Copy1 = PopupMenu1->addAction(toQ(sj("コピー")));
+    Copy1->setShortcut(QKeySequence::Copy);
+    SelectAll1 = PopupMenu1->addAction(toQ(sj("すべて選択")));
+    SelectAll1->setShortcut(QKeySequence::SelectAll);
+    for (QAction* a : {Copy1, SelectAll1}) {
+        a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        StringGrid1->addAction(a);
+    }
+    StringGrid1->setContextMenuPolicy(Qt::CustomContextMenu);
+
     Timer1 = new QTimer(this);
     Timer1->setInterval(services_.tickMs);
     connect(Timer1, &QTimer::timeout, this, [this] { reportingErrors([this] { Timer1Timer(); }); });
@@ -217,6 +230,12 @@ void TqsearchForm::buildControls() {
     connect(BitBtn5, &QPushButton::clicked, this, [this] { reportingErrors([this] { BitBtn5Click(); }); });
     connect(BitBtn6, &QPushButton::clicked, this, [this] { reportingErrors([this] { BitBtn6Click(); }); });
     connect(BitBtn7, &QPushButton::clicked, this, [this] { reportingErrors([this] { BitBtn7Click(); }); });
+    connect(Copy1, &QAction::triggered, this, [this] { Copy1Click(); });
+    connect(SelectAll1, &QAction::triggered, this, [this] { SelectAll1Click(); });
+    connect(StringGrid1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { StringGrid1ContextPopup(at); });
+    // The item is greyed only while the menu shows; Ctrl+C stays live.
+    connect(PopupMenu1, &QMenu::aboutToHide, Copy1, [this] { Copy1->setEnabled(true); });
     connect(StringGrid1, &QTableView::clicked, this, [this] { reportingErrors([this] { StringGrid1Click(); }); });
     connect(StringGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] {
         if (!extendingHighlight_)
