@@ -30,6 +30,7 @@
 #include "guardedapp.h"
 #include "portlock.h"
 #include "qtext.h"
+#include "waituntil.h"
 
 namespace {
 
@@ -42,22 +43,6 @@ std::string text(QWidget* w) {
     if (auto* l = qobject_cast<QLabel*>(w))
         return fromQ(l->text());
     return {};
-}
-
-// Runs the event loop without pauses until `done` holds (QTest::qWaitFor sleeps between
-// passes, which would leave datagrams unread at the socket changes of a run).
-template <typename F>
-bool waitUntil(F done, int timeoutMs) {
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    poll.start(2);
-    loop.exec();
-    return done();
 }
 
 class SearchRun : public ::testing::Test {

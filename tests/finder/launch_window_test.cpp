@@ -22,6 +22,7 @@
 #include "fakes.h"
 #include "portlock.h"
 #include "qtext.h"
+#include "waituntil.h"
 
 namespace fs = std::filesystem;
 
@@ -42,19 +43,6 @@ public:
         started.push_back({"utility", file, parameters});
     }
 };
-
-template <typename F>
-bool waitUntil(F done, int timeoutMs) {
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done()) loop.quit();
-    });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    poll.start(2);
-    loop.exec();
-    return done();
-}
 
 class Launching : public ::testing::Test {
 protected:

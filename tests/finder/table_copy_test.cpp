@@ -23,6 +23,7 @@
 #include "fakes.h"
 #include "portlock.h"
 #include "qtext.h"
+#include "waituntil.h"
 
 namespace {
 
@@ -34,20 +35,6 @@ public:
     void openUrl(const std::string& url) override { urls.push_back(url); }
     void startUtility(const std::string&, const std::string&) override {}
 };
-
-template <typename F>
-bool waitUntil(F done, int timeoutMs) {
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    poll.start(2);
-    loop.exec();
-    return done();
-}
 
 const std::string kHeader = "No.\t 機器名\t IPアドレス\t MACアドレス\t バージョン\t 稼働時間\n";
 const std::string kRows[] = {
