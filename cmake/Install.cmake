@@ -21,6 +21,18 @@ foreach(page qlxsearch.1 qterm.1)
   configure_file(${data}/man/${page}.in ${gen}/${page} @ONLY)
 endforeach()
 configure_file(${data}/${QLX_APP_ID}.qlxsearch.metainfo.xml.in ${gen}/${QLX_APP_ID}.qlxsearch.metainfo.xml @ONLY)
+# The licence's text once, in LICENSE; the copyright file carries its terms (the paragraphs
+# after the copyright line) as a DEP-5 licence paragraph: each line indented, "." for a blank one.
+set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE licence)
+string(FIND "${licence}" "Permission is hereby granted" terms)
+if(terms LESS 0)
+  message(FATAL_ERROR "LICENSE does not hold the MIT terms")
+endif()
+string(SUBSTRING "${licence}" ${terms} -1 licence)
+string(STRIP "${licence}" licence)
+string(REPLACE "\n\n" "\n.\n" licence "${licence}")
+string(REPLACE "\n" "\n " QLX_LICENSE_TERMS " ${licence}")
 configure_file(${data}/debian/copyright.in ${gen}/copyright @ONLY)
 configure_file(${data}/debian/changelog.in ${gen}/changelog @ONLY)
 

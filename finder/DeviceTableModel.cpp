@@ -1,5 +1,8 @@
 #include "DeviceTableModel.h"
 
+#include <QStringList>
+#include <algorithm>
+
 #include "qtext.h"
 
 DeviceTableModel::DeviceTableModel(DeviceGrid& grid, QObject* parent)
@@ -16,13 +19,19 @@ int DeviceTableModel::columnCount(const QModelIndex& parent) const {
 QVariant DeviceTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() + 1 >= grid_.rowCount())
         return {};
-    if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) {
-        // A name byte 0 would end the text early in some views; show it as a blank.
-        QString text = toQ(grid_.cell(index.column(), index.row() + 1));
-        text.replace(QChar(0), QChar(' '));
-        return text;
-    }
+    if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole)
+        return shown(grid_.cell(index.column(), index.row() + 1));
     return {};
+}
+
+QString DeviceTableModel::shown(const std::string& cell) {
+    QString text = toQ(cell);
+    for (QChar& c : text)
+        if (c.unicode() == 0)
+            c = ' ';
+        else if (c.category() == QChar::Other_Control)
+            c = '?';
+    return text;
 }
 
 QVariant DeviceTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -33,6 +42,29 @@ QVariant DeviceTableModel::headerData(int section, Qt::Orientation orientation, 
     if (role == Qt::TextAlignmentRole)
         return int(Qt::AlignLeft | Qt::AlignVCenter);
     return {};
+}
+
+QString DeviceTableModel::rowsText(std::vector<int> viewRows) const {
+    std::sort(viewRows.begin(), viewRows.end());
+    viewRows.erase(std::unique(viewRows.begin(), viewRows.end()), viewRows.end());
+    const auto line = [this](int gridRow) {
+        QStringList cells;
+        for (int c = 0; c < DeviceGrid::kColumns; ++c)
+            cells << shown(grid_.cell(c, gridRow));
+        return cells.join('\t') + '\n';
+    };
+    QString text;
+    for (int row : viewRows) {
+        const int gridRow = row + 1;
+        if (row < 0 || gridRow >= grid_.rowCount())
+            continue;
+        bool filled = false;
+        for (int c = 0; c < DeviceGrid::kColumns && !filled; ++c)
+            filled = !grid_.cell(c, gridRow).empty();
+        if (filled)
+            text += line(gridRow);
+    }
+    return text.isEmpty() ? text : line(0) + text;
 }
 
 void DeviceTableModel::refresh(int gridRow) {

@@ -19,12 +19,14 @@
 #include "TableSort.h"
 #include "net/NMUDP.h"
 
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QFrame;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class QTableView;
 class QTimer;
@@ -99,6 +101,9 @@ public:
     QCheckBox* CheckBox1;
     QPushButton* BitBtn5;
     QPushButton* BitBtn6;
+    QMenu* PopupMenu1;     // the table's menu
+    QAction* Copy1;        // "コピー", Ctrl+C: the highlighted rows to the clipboard
+    QAction* SelectAll1;   // "すべて選択", Ctrl+A: every row highlighted
     QTimer* Timer1;
     TNMUDP NMUDP1;
 
@@ -106,24 +111,15 @@ private:
     QtRunTimer runTick_{Timer1};  // Timer1 as the run sees it
 
 public:
+    // The search run holds the search state (SendsLeft, FoundCount, LocalOctets), the
+    // receive log Memo1, Panel1 and Panel2 (host name and address of the last run) and
+    // Decode, the model-name lines (Memo2) and TestMode as the decoder reads them.
     DiscoveryRun Run;
 
-    // The run's state under the names the handlers use. Memo1 (the receive log), Panel1
-    // and Panel2 (host name and address of the last run) are plain state, nothing shows them.
-    std::deque<std::string>& Memo1 = Run.Memo1;
-    std::string& Panel1 = Run.Panel1;
-    std::string& Panel2 = Run.Panel2;
-    // Memo2 (model-name lines) and TestMode, as the decoder reads them.
-    DecodeRules& Decode = Run.Decode;
     // WebPort, UtilityName, UtilityPort, UtilityFile, UtilityCheck as held; the sort key
-    // lives only in ComboBox1 and TestMode in Decode.
+    // lives only in ComboBox1 and TestMode in Run.Decode.
     FinderSettings Settings;
     std::string SettingsFile;
-
-    // Search state.
-    int& SendsLeft = Run.SendsLeft;
-    int& FoundCount = Run.FoundCount;
-    Octets& LocalOctets = Run.LocalOctets;
     bool FirstRun = false;
 
     DeviceGrid& grid() { return grid_; }
@@ -157,6 +153,8 @@ public:
     void BitBtn5Click();
     void BitBtn6Click();
     void BitBtn7Click();
+    void Copy1Click();
+    void SelectAll1Click();
 
     Dialogs& dialogs() { return *services_.dialogs; }
 
@@ -167,18 +165,25 @@ protected:
     bool tableMouse(QObject* watched, QEvent* event);
 
 private:
+    // Unit1Controls.cpp: the controls, their wiring and the columns' widths.
+    static const std::string& headerText(int column);
     void buildControls();
     void rowsChanged(int gridRow) override;
     void endRun();
     void restoreIdle();
     std::string selectedIp() const;
+    QString highlightedText() const;
+    void StringGrid1ContextPopup(const QPoint& at);
     void closePanel();
     void keepCurrentHighlighted();
     void sizeColumns();
+    void followRowCount();
 
     DeviceTableModel* model_;
     TextCompare collate_;
     bool extendingHighlight_ = false;
     bool fixingHighlight_ = false;
+    int numberDigits_ = 0;  // digits the number column is sized for
+    int tableExtra_ = 0;    // how much wider than designed the table is
     std::string sortKey_;  // the sort text as read, kept while ComboBox1 shows it unedited
 };

@@ -125,5 +125,5 @@ TEST(FinderErrorBox, FailedReceiveShowsTheBoxAndTheRunGoesOnUnderIt) {
     EXPECT_TRUE(seen[0].runEndedUnderIt);
     EXPECT_TRUE(seen[0].pressed) << "the OK button is reachable through the accessibility tree";
     EXPECT_EQ(openBox(), nullptr) << "the box closed through its button";
-    EXPECT_EQ(form.FoundCount, 2);  // replies that came while the box was open were listed
+    EXPECT_EQ(form.Run.FoundCount, 2);  // replies that came while the box was open were listed
 }

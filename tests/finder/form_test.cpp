@@ -12,6 +12,7 @@
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <atomic>
@@ -29,6 +30,7 @@
 #include "guardedapp.h"
 #include "portlock.h"
 #include "qtext.h"
+#include "waituntil.h"
 
 namespace {
 
@@ -41,22 +43,6 @@ std::string text(QWidget* w) {
     if (auto* l = qobject_cast<QLabel*>(w))
         return fromQ(l->text());
     return {};
-}
-
-// Runs the event loop without pauses until `done` holds (QTest::qWaitFor sleeps between
-// passes, which would leave datagrams unread at the socket changes of a run).
-template <typename F>
-bool waitUntil(F done, int timeoutMs) {
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    poll.start(2);
-    loop.exec();
-    return done();
 }
 
 class SearchRun : public ::testing::Test {
@@ -165,8 +151,8 @@ TEST_F(SearchRun, SettingsValuesReachTheWindow) {
     auto form = makeForm(100, 100, s);
     EXPECT_EQ(text(form->BitBtn3), sj("端末"));
     EXPECT_EQ(fromQ(form->ComboBox1->currentText()), "free text");
-    EXPECT_EQ(form->Decode.testMode, "1");
-    EXPECT_EQ(form->Decode.modelLines, std::vector<std::string>{"001 X"});
+    EXPECT_EQ(form->Run.Decode.testMode, "1");
+    EXPECT_EQ(form->Run.Decode.modelLines, std::vector<std::string>{"001 X"});
     EXPECT_FALSE(form->FirstRun);
 }
 
@@ -197,14 +183,14 @@ TEST_F(SearchRun, FullRunBroadcastsThreeTimesAndListsEachApplianceOnce) {
     EXPECT_EQ(sim->repliesSent(), 9);
 
     // Three appliances answering three times: three rows.
-    EXPECT_EQ(form->FoundCount, 3);
+    EXPECT_EQ(form->Run.FoundCount, 3);
     EXPECT_EQ(form->grid().cell(0, 1), " 1");
     EXPECT_EQ(form->grid().cell(3, 3), "00:80:45:00:00:02");
     EXPECT_EQ(form->grid().cell(1, 4), "");
-    EXPECT_EQ(form->Memo1.size(), 18u);  // every datagram logged, repeats too
-    EXPECT_EQ(form->Memo1[0], "15580 127.0.0.1");
-    EXPECT_EQ(form->Panel2, "127.0.0.1");
-    EXPECT_EQ(form->Panel1, "testhost.example");
+    EXPECT_EQ(form->Run.Memo1.size(), 18u);  // every datagram logged, repeats too
+    EXPECT_EQ(form->Run.Memo1[0], "15580 127.0.0.1");
+    EXPECT_EQ(form->Run.Panel2, "127.0.0.1");
+    EXPECT_EQ(form->Run.Panel1, "testhost.example");
     EXPECT_EQ(text(form->Panel5), sj("発見数:3"));
     EXPECT_TRUE(form->Panel4->isHidden());
     EXPECT_EQ(form->NMUDP1.localPort(), 0);
@@ -251,7 +237,7 @@ TEST_F(SearchRun, NothingFoundWarnsAndLeavesTheCountEmpty) {
     EXPECT_EQ(lastBox().text, sj("対象機器が見つかりませんでした。") + "\r\r" +
                                   sj("ファイアウォール（ufw、firewalld 等）で UDP ポート 9010 への応答の受信を許可する必要があります。"));
     EXPECT_EQ(text(form->Panel5), "");
-    EXPECT_EQ(form->FoundCount, 0);
+    EXPECT_EQ(form->Run.FoundCount, 0);
     EXPECT_EQ(sim->requests().size(), 3u);
 }
 
@@ -271,7 +257,7 @@ TEST_F(SearchRun, EleventhApplianceGrowsTheTable) {
     auto sim = startSim(sampleAppliances(12));
     auto form = makeForm();
     search(*form);
-    EXPECT_EQ(form->FoundCount, 12);
+    EXPECT_EQ(form->Run.FoundCount, 12);
     EXPECT_EQ(form->grid().rowCount(), 13);
     EXPECT_EQ(form->gridModel()->rowCount(), 12);
     EXPECT_EQ(text(form->Panel5), sj("発見数:12"));
@@ -289,7 +275,7 @@ TEST_F(SearchRun, RepliesInTheFinalWaitAreNotCounted) {
     auto sim = startSim(list);
     auto form = makeForm(100, 3000);
     search(*form);
-    EXPECT_EQ(form->FoundCount, 1);
+    EXPECT_EQ(form->Run.FoundCount, 1);
     EXPECT_EQ(lastBox().text, foundText(1));
     EXPECT_EQ(sim->repliesSent(), 4);
 }
@@ -299,18 +285,18 @@ TEST_F(SearchRun, SecondRunStartsFromAnEmptyTable) {
     {
         auto sim = startSim(sampleAppliances(3));
         search(*form);
-        ASSERT_EQ(form->FoundCount, 3);
+        ASSERT_EQ(form->Run.FoundCount, 3);
     }
     auto other = sampleAppliances(4);
     auto sim = startSim({other[3]});
     search(*form);
-    EXPECT_EQ(form->FoundCount, 1);
+    EXPECT_EQ(form->Run.FoundCount, 1);
     EXPECT_EQ(form->grid().cell(3, 1), "00:80:45:00:00:03");
     EXPECT_EQ(form->grid().cell(0, 1), " 1");
     for (int row = 2; row < form->grid().rowCount(); ++row)
         for (int c = 0; c < 6; ++c)
             EXPECT_EQ(form->grid().cell(c, row), "") << row;
-    EXPECT_EQ(form->Memo1.size(), 6u);  // the log starts over too
+    EXPECT_EQ(form->Run.Memo1.size(), 6u);  // the log starts over too
 }
 
 // A handler's error goes to the application's error box once; the loop and the run go on.
@@ -329,8 +315,8 @@ TEST_F(SearchRun, HandlerErrorsReachTheErrorBoxAndTheRunGoesOn) {
     app->setErrorSink(&GuardedApplication::showErrorBox);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0], sj("ストリームへの書き込みエラー"));
-    EXPECT_EQ(form->FoundCount, 2);
-    EXPECT_EQ(form->Memo1.size(), 12u);  // nothing logged for the failed receive
+    EXPECT_EQ(form->Run.FoundCount, 2);
+    EXPECT_EQ(form->Run.Memo1.size(), 12u);  // nothing logged for the failed receive
 }
 
 TEST_F(SearchRun, InvalidHostPromptsForANewHost) {
@@ -381,7 +367,7 @@ TEST_F(SearchRun, ArbitraryDatagramsNeverBreakTheWindow) {
             while (!logged && std::chrono::steady_clock::now() < deadline) {
                 QCoreApplication::processEvents();
                 // The log is bounded, so look at its newest lines (each length's text differs).
-                const auto& log = form->Memo1;
+                const auto& log = form->Run.Memo1;
                 for (std::size_t k = 1; k <= std::min<std::size_t>(log.size(), 8) && !logged; ++k)
                     logged = log[log.size() - k] == hex;
             }
@@ -391,61 +377,145 @@ TEST_F(SearchRun, ArbitraryDatagramsNeverBreakTheWindow) {
     }
     ::close(fd);
     ASSERT_TRUE(waitUntil([&] { return form->BitBtn2->isEnabled(); }, 10000));
-    EXPECT_GE(form->FoundCount, 1);
-    EXPECT_LT(form->FoundCount, form->grid().rowCount());
+    EXPECT_GE(form->Run.FoundCount, 1);
+    EXPECT_LT(form->Run.FoundCount, form->grid().rowCount());
     EXPECT_EQ(form->gridModel()->rowCount(), form->grid().rowCount() - 1);
 }
 
-// The cells must show the whole address the user wants to open: with the installed
-// font, every column is at least as wide as Qt's own measure of its header and of the
-// widest text it can hold, and all columns fit beside the scroll bar.
+// The cells must show the whole address the user wants to open, and whole names and
+// running times: with the installed font, every column is at least as wide as Qt's own
+// measure of its header and of the widest text it can hold, all columns fit beside the
+// scroll bar, and the window grows to hold them. The names include those the model-name
+// file gives, so a file with long names widens the name column and the window.
 TEST_F(SearchRun, ColumnsShowTheirWidestContentInTheInstalledFont) {
-    auto form = makeForm();
+    StartSettings wide = StartSettings::defaults();
+    wide.modelLines = {"031 WWWWWWWWWWWWWWWW"};  // as long as a model name can be
+    auto plain = makeForm();
+    auto form = makeForm(100, 100, wide);
+    plain->show();
     form->show();
     QTableView* t = form->StringGrid1;
     ASSERT_EQ(QFontInfo(t->font()).family(), "IPAPGothic") << "the real font, not a fallback";
     ASSERT_EQ(QFontInfo(t->font()).pointSize(), 9);
 
-    // Each column's content with every digit (or hex digit) in turn, so a font whose
-    // digits differ in width is covered.
-    const QString digits = "0123456789", hex = "0123456789ABCDEF";
+    // Each column's content with every digit (or hex digit) in turn where it has an
+    // 'x', so a font whose digits differ in width is covered. Contents are the cells'
+    // bytes.
+    const std::string digits = "0123456789", hex = "0123456789ABCDEF", as = "-";
     struct Column {
         int col;
-        QString pattern;  // 'x' stands for the digit under test
-        const QString* chars;
+        std::string content;
+        const std::string* chars;
+        bool fromFile = false;  // only the model-name file gives this one
     } columns[] = {
         {0, " xx", &digits},
         {1, "KWM-TZxxxx", &digits},
+        {1, "KWM-TZWWWW", &as},
+        {1, "KWM-TZMMMM", &as},
         {1, "VN30-4xxxx", &digits},
+        {1, "KWM-TZ\x80\xA0\xFD\xFF", &as},  // bytes the code page cannot decode
+        {1, "KWM-TZ\t\t\n\x7F", &as},        // control bytes, shown as "?"
         {2, "xxx.xxx.xxx.xxx", &digits},
         {3, "xx:xx:xx:xx:xx:xx", &hex},
-        {4, "1.07a 080415", &digits},
+        {4, "1.07a 080415", &as},
         {4, "xx.xxa xxxxxx", &digits},
+        {4, "255.255W 255255255", &as},
+        {4, "xxx.xxx\x81 xxxxxxxxx", &digits},
         {5, "xxxxx:xx:xx", &digits},
+        {5, "596523:14:07", &as},
+        {5, "-596523:-14:-8", &as},
+        {5, "xxxxxx:xx:xx", &digits},
+        {1, "WWWWWWWWWWWWWWWWWWWW", &as, true},  // the file's name and four name bytes
     };
-    const int original[] = {22, 79, 87, 97, 78, 68};  // the widths the table was designed with
-    for (const auto& c : columns)
-        for (QChar ch : *c.chars) {
-            QString content = c.pattern;
-            content.replace('x', ch);
-            form->grid().setCell(c.col, 1, fromQ(content));
-            form->gridChanged();
-            // Qt sizes a column to its contents (cells and header) as it draws them.
-            const int width = t->columnWidth(c.col);
-            t->resizeColumnToContents(c.col);
-            EXPECT_GE(width, t->columnWidth(c.col)) << "column " << c.col << ": " << content.toStdString();
-            t->setColumnWidth(c.col, width);
+    for (TqsearchForm* f : {plain.get(), form.get()})
+        for (const auto& c : columns) {
+            if (c.fromFile && f == plain.get())
+                continue;
+            for (char ch : *c.chars) {
+                std::string content = c.content;
+                std::replace(content.begin(), content.end(), 'x', ch);
+                f->grid().setCell(c.col, 1, content);
+                f->gridChanged();
+                // Qt sizes a column to its contents (cells and header) as it draws them.
+                QTableView* v = f->StringGrid1;
+                const int width = v->columnWidth(c.col);
+                v->resizeColumnToContents(c.col);
+                EXPECT_GE(width, v->columnWidth(c.col))
+                    << "column " << c.col << ": " << fromQ(f->gridModel()->index(0, c.col).data().toString());
+                v->setColumnWidth(c.col, width);
+            }
         }
-    int sum = 0;
-    for (int c = 0; c < 6; ++c) {
-        EXPECT_GE(t->columnWidth(c), t->horizontalHeader()->sectionSizeHint(c)) << "header " << c;
-        EXPECT_GE(t->columnWidth(c), original[c]);
-        sum += t->columnWidth(c);
+    const int original[] = {22, 79, 87, 97, 78, 68};  // the widths the table was designed with
+    for (TqsearchForm* f : {plain.get(), form.get()}) {
+        QTableView* v = f->StringGrid1;
+        int sum = 0;
+        for (int c = 0; c < 6; ++c) {
+            EXPECT_GE(v->columnWidth(c), v->horizontalHeader()->sectionSizeHint(c)) << "header " << c;
+            EXPECT_GE(v->columnWidth(c), original[c]);
+            sum += v->columnWidth(c);
+        }
+        EXPECT_LE(sum, v->viewport()->width()) << "the last column is not under the scroll bar";
     }
-    EXPECT_LE(sum, t->viewport()->width()) << "the last column is not under the scroll bar";
-    for (QWidget* w : {static_cast<QWidget*>(form->BitBtn4), static_cast<QWidget*>(form->Panel5),
-                       static_cast<QWidget*>(form->BitBtn2), static_cast<QWidget*>(form->ComboBox1)})
+
+    // Only the name column follows the file; the window and the controls right of the
+    // table move over by what it grew.
+    const int grown = t->columnWidth(1) - plain->StringGrid1->columnWidth(1);
+    EXPECT_GT(grown, 0);
+    EXPECT_EQ(form->width(), plain->width() + grown);
+    for (int c : {0, 2, 3, 4, 5})
+        EXPECT_EQ(t->columnWidth(c), plain->StringGrid1->columnWidth(c)) << c;
+    for (auto [w, p] : {std::pair<QWidget*, QWidget*>{form->BitBtn4, plain->BitBtn4}, {form->Panel5, plain->Panel5},
+                        {form->BitBtn2, plain->BitBtn2}, {form->ComboBox1, plain->ComboBox1}}) {
+        EXPECT_EQ(w->geometry(), p->geometry().translated(grown, 0));
         EXPECT_TRUE(form->rect().contains(w->mapTo(form.get(), w->rect().bottomRight())));
+    }
+    for (auto [w, p] : {std::pair<QWidget*, QWidget*>{form->Panel7, plain->Panel7}, {form->Panel4, plain->Panel4},
+                        {form->Panel6, plain->Panel6}, {form->StringGrid1, plain->StringGrid1}})
+        EXPECT_EQ(w->geometry(), p->geometry().adjusted(0, 0, grown, 0));
+}
+
+// A reply's bytes reach the cells as the code page reads them, except that a tab or a
+// line break must not stretch a cell or split a row: control bytes show as "?", NUL
+// (names padded with it) as a blank.
+TEST_F(SearchRun, CellsShowControlBytesAsQuestionMarks) {
+    auto form = makeForm();
+    struct Case {
+        std::string bytes;
+        const char* shown;
+    } cases[] = {
+        {"KWM-TZ\t\n\r\x7F", "KWM-TZ????"},
+        {std::string("QLX-AB\0\0", 8), "QLX-AB  "},
+        {"QLX-\x01\x1B[2J", "QLX-??[2J"},
+        {"QLX-" + sj("ｱｲ漢"), "QLX-ｱｲ漢"},
+    };
+    for (const auto& c : cases) {
+        form->grid().setCell(1, 1, c.bytes);
+        form->gridChanged();
+        EXPECT_EQ(form->gridModel()->index(0, 1).data().toString(), QString::fromUtf8(c.shown));
+    }
+}
+
+// Row numbers are a column's content too: the hundredth and the thousandth row widen
+// the number column and the window, and a table back at ten rows gives the room back.
+TEST_F(SearchRun, NumberColumnFollowsTheRows) {
+    auto form = makeForm();
+    QTableView* t = form->StringGrid1;
+    const int designed = form->width(), number = t->columnWidth(0);
+    for (int rows : {100, 1000, 10000}) {
+        form->grid().setRowCount(rows + 1);
+        form->grid().setCell(0, rows, " " + std::to_string(rows));
+        form->gridChanged();
+        const int width = t->columnWidth(0);
+        t->resizeColumnToContents(0);
+        EXPECT_GE(width, t->columnWidth(0)) << rows << " rows";
+        t->setColumnWidth(0, width);
+        EXPECT_EQ(form->width(), designed + width - number) << rows << " rows";
+        EXPECT_EQ(form->BitBtn2->x(), 336 + (form->width() - 440)) << rows << " rows";
+    }
+    form->grid().setRowCount(11);
+    form->gridChanged();
+    EXPECT_EQ(t->columnWidth(0), number);
+    EXPECT_EQ(form->width(), designed);
 }
 
 // A screen reader reads the count box's text, the count itself.
@@ -508,7 +578,7 @@ TEST_F(SearchRun, PortHeldElsewhereEndsTheRunWithItsCause) {
 
     ::close(holder);
     search(*form);
-    EXPECT_EQ(form->FoundCount, 1);
+    EXPECT_EQ(form->Run.FoundCount, 1);
     EXPECT_EQ(errors.size(), 1u);
     app->setErrorSink(&GuardedApplication::showErrorBox);
 }
@@ -522,7 +592,7 @@ TEST_F(SearchRun, SocketFailureDuringARunStopsItCleanly) {
     auto sim = startSim(sampleAppliances(2));
     auto form = makeForm(200, 100);
     form->BitBtn2->click();
-    ASSERT_TRUE(waitUntil([&] { return sim->requests().size() == 1 && form->FoundCount == 2; }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return sim->requests().size() == 1 && form->Run.FoundCount == 2; }, 3000));
     form->NMUDP1.openSocket = [](int, int, int) {
         errno = ENOBUFS;
         return -1;
@@ -539,7 +609,7 @@ TEST_F(SearchRun, SocketFailureDuringARunStopsItCleanly) {
     form->NMUDP1.openSocket = nullptr;
     search(*form);
     EXPECT_EQ(sim->requests().size(), 4u);
-    EXPECT_EQ(form->FoundCount, 2);
+    EXPECT_EQ(form->Run.FoundCount, 2);
     EXPECT_EQ(errors.size(), 1u);
     app->setErrorSink(&GuardedApplication::showErrorBox);
 }
@@ -554,7 +624,7 @@ TEST_F(SearchRun, EveryNetworkWithoutAnInterfaceEndsAsNothingFound) {
     auto form = makeForm(100, 100, s);
     search(*form);
     EXPECT_TRUE(sim->requests().empty());
-    EXPECT_EQ(form->FoundCount, 0);
+    EXPECT_EQ(form->Run.FoundCount, 0);
     ASSERT_EQ(dialogs->shown.size(), 1u);
     EXPECT_EQ(lastBox().kind, "warning");
 }
@@ -569,7 +639,7 @@ TEST_F(SearchRun, FloodKeepsTheWindowResponsiveAndTheCountExact) {
     form->NMUDP1.OnDataReceived = [&](TNMUDP& s, int n, const std::string& ip, int port) {
         windowPath(s, n, ip, port);
         if (n > 0) {
-            const std::string hex = form->Memo1.back();
+            const std::string hex = form->Run.Memo1.back();
             if (replyAccepted(hex))
                 received.insert(macText(hex));
         }
@@ -616,7 +686,7 @@ TEST_F(SearchRun, FloodKeepsTheWindowResponsiveAndTheCountExact) {
     beat.stop();
     ASSERT_TRUE(waitUntil([&] { return form->BitBtn2->isEnabled(); }, 30000));
     EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(worstGap).count(), 100);
-    EXPECT_LE(form->Memo1.size(), 4096u);
+    EXPECT_LE(form->Run.Memo1.size(), 4096u);
     std::set<std::string> listed;
     for (int row = 0; row < form->gridModel()->rowCount(); ++row) {
         const std::string mac = fromQ(form->gridModel()->index(row, 3).data().toString());
@@ -625,9 +695,9 @@ TEST_F(SearchRun, FloodKeepsTheWindowResponsiveAndTheCountExact) {
         }
     }
     EXPECT_EQ(listed, received);
-    EXPECT_EQ(form->FoundCount, static_cast<int>(received.size()));
+    EXPECT_EQ(form->Run.FoundCount, static_cast<int>(received.size()));
     EXPECT_GT(received.size(), 1000u);  // the flood did reach the window
     std::printf("flood: %zu distinct MACs listed, longest event-loop gap %lld ms, %zu log lines\n",
                 received.size(), static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(worstGap).count()),
-                form->Memo1.size());
+                form->Run.Memo1.size());
 }

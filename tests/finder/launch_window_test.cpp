@@ -22,6 +22,7 @@
 #include "fakes.h"
 #include "portlock.h"
 #include "qtext.h"
+#include "waituntil.h"
 
 namespace fs = std::filesystem;
 
@@ -42,19 +43,6 @@ public:
         started.push_back({"utility", file, parameters});
     }
 };
-
-template <typename F>
-bool waitUntil(F done, int timeoutMs) {
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done()) loop.quit();
-    });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    poll.start(2);
-    loop.exec();
-    return done();
-}
 
 class Launching : public ::testing::Test {
 protected:
@@ -280,7 +268,7 @@ protected:
     }
     std::vector<std::string> ips(TqsearchForm& form) {
         std::vector<std::string> v;
-        for (int r = 1; r <= form.FoundCount; ++r) v.push_back(form.grid().cell(2, r));
+        for (int r = 1; r <= form.Run.FoundCount; ++r) v.push_back(form.grid().cell(2, r));
         return v;
     }
     PortLock lock;
@@ -311,7 +299,7 @@ TEST_F(RunEnd, FifteenAppliancesGrowTheTableAndTheSortCompactsIt) {
     form->grid().setRowCount(16);
     form->gridChanged();
     runWith(*form, sampleAppliances(15), sj("稼働時間"));
-    EXPECT_EQ(form->FoundCount, 15);
+    EXPECT_EQ(form->Run.FoundCount, 15);
     EXPECT_EQ(form->grid().rowCount(), 16);
     EXPECT_EQ(form->gridModel()->rowCount(), 15);
 }
@@ -324,7 +312,7 @@ TEST_F(RunEnd, PanelOpenedDuringARun) {
     // Left open to the end: the end of the run enables what lies under the panel.
     form->BitBtn2->click();
     form->BitBtn4->click();
-    ASSERT_TRUE(waitUntil([&] { return !form->Timer1->isActive() && form->FoundCount == 2; }, 8000));
+    ASSERT_TRUE(waitUntil([&] { return !form->Timer1->isActive() && form->Run.FoundCount == 2; }, 8000));
     EXPECT_FALSE(form->Panel6->isHidden());
     EXPECT_TRUE(form->BitBtn2->isEnabled());
     EXPECT_TRUE(form->BitBtn1->isEnabled());
@@ -341,7 +329,7 @@ TEST_F(RunEnd, PanelOpenedDuringARun) {
     EXPECT_TRUE(form->Timer1->isActive());
     EXPECT_FALSE(form->BitBtn1->isEnabled());  // row 1 was emptied by the run start
     ASSERT_TRUE(waitUntil([&] { return !form->Timer1->isActive(); }, 8000));
-    EXPECT_EQ(form->FoundCount, 2);
+    EXPECT_EQ(form->Run.FoundCount, 2);
 }
 
 TEST_F(Launching, UtilityButtonStartsTheRealProgramWithTheAddressAndPort) {

@@ -43,9 +43,9 @@ int main(int argc, char** argv) {
     poll.start(5);
     QTimer::singleShot(10000 + 4 * services.tickMs, [&] { app.quit(); });
     app.exec();
-    std::printf("address %s\n", form.Panel2.c_str());
-    std::printf("found %d\n", form.FoundCount);
-    for (int row = 1; row <= form.FoundCount; ++row)
+    std::printf("address %s\n", form.Run.Panel2.c_str());
+    std::printf("found %d\n", form.Run.FoundCount);
+    for (int row = 1; row <= form.Run.FoundCount; ++row)
         std::printf("mac %s\n", form.grid().cell(3, row).c_str());
     return 0;
 }

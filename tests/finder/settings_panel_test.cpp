@@ -69,7 +69,7 @@ TEST_F(Panel, DefaultsWithoutAFile) {
     EXPECT_TRUE(form->CheckBox1->isChecked());
     EXPECT_EQ(fromQ(form->ComboBox1->currentText()), sj("稼働時間"));
     EXPECT_EQ(fromQ(form->BitBtn3->text()), sj("TELNET接続"));
-    EXPECT_EQ(form->Decode.testMode, "0");
+    EXPECT_EQ(form->Run.Decode.testMode, "0");
     EXPECT_TRUE(form->FirstRun);
     EXPECT_TRUE(form->Panel6->isHidden());
     form.reset();
@@ -121,7 +121,7 @@ TEST_F(Panel, OpeningDisablesTheWindowsButtonsAndApplyWritesAllSixKeys) {
     writeBytes(ini(), "[system]\r\ntestmode=1\r\n");
     auto form = open();
     EXPECT_FALSE(form->FirstRun);
-    EXPECT_EQ(form->Decode.testMode, "1");
+    EXPECT_EQ(form->Run.Decode.testMode, "1");
     form->BitBtn4->click();
     EXPECT_TRUE(form->Panel6->isVisible() || !form->Panel6->isHidden());
     for (QWidget* w : {static_cast<QWidget*>(form->ComboBox1), static_cast<QWidget*>(form->BitBtn1),
@@ -256,8 +256,8 @@ TEST_F(Panel, UnwritableFileOnApplyShowsTheMessageAndSkipsTheButtonRule) {
 TEST_F(Panel, ModelNameFileFeedsTheDecoderAndAnOpenErrorIsShown) {
     writeBytes(paths.modelNameFile, "020 NAME-A\r\n020 NAME-B\r\n");
     auto form = open();
-    EXPECT_EQ(form->Decode.modelLines.size(), 2u);
-    EXPECT_EQ(namePrefix(20, form->Decode), "NAME-B");
+    EXPECT_EQ(form->Run.Decode.modelLines.size(), 2u);
+    EXPECT_EQ(namePrefix(20, form->Run.Decode), "NAME-B");
     EXPECT_TRUE(errors.empty());
 
     StartSettings s = StartSettings::defaults();  // no settings file...
@@ -269,7 +269,7 @@ TEST_F(Panel, ModelNameFileFeedsTheDecoderAndAnOpenErrorIsShown) {
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0], s.openError);
     EXPECT_FALSE(failed.FirstRun);  // ...yet no first-run hint, as creation stopped short
-    EXPECT_TRUE(failed.Decode.modelLines.empty());
+    EXPECT_TRUE(failed.Run.Decode.modelLines.empty());
 }
 
 // Values nobody edited go back as the bytes they were read as: the NEC-selected kanji

@@ -77,6 +77,13 @@ out=$(appstreamcli validate --no-net "$meta" 2>&1) || fail "appstreamcli validat
 out=$(appstreamcli validate-tree --no-net "$stage" 2>&1) || fail "appstreamcli validate-tree: $out"
 grep -q "<release version=\"$version\"" "$meta" || fail "the metainfo's release is not $version"
 
+# --- the licence: MIT in the metadata and in the copyright file, which carries its terms
+grep -q '<project_license>MIT</project_license>' "$meta" || fail "the metainfo's project_license is not MIT"
+copyright=$usr/share/doc/qlx-tools/copyright
+[ "$(sed -n 's/^License: //p' "$copyright" | sort -u)" = MIT ] || fail "the copyright file names a licence other than MIT"
+grep -qx ' Permission is hereby granted, free of charge, to any person obtaining a copy' "$copyright" &&
+  grep -qx ' SOFTWARE.' "$copyright" || fail "the copyright file does not carry the MIT terms"
+
 # --- manual pages: render without warnings, carry the version
 for p in qlxsearch qterm; do
   page=$usr/share/man/man1/$p.1$man_ext
