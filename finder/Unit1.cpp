@@ -120,6 +120,10 @@ StartSettings startSettingsOf(const FinderSettings& f) {
     s.utilityFile = f.UtilityFile;
     s.utilityCheck = f.UtilityCheck;
     s.allNetworks = f.Networks == "all";
+    if (std::string error = parseProbeList(f.Probe, s.probes); !error.empty()) {
+        s.probes.clear();
+        s.probeError = "[system] probe " + error;
+    }
     return s;
 }
 
@@ -129,9 +133,10 @@ StartSettings StartSettings::defaults() { return startSettingsOf(FinderSettings:
 
 StartSettings StartSettings::fromFiles(const SettingsPaths& paths, const FileOps& files) {
     std::string settingsError;
-    StartSettings s = startSettingsOf(readSettings(paths.settingsFile, &settingsError, files));
+    StartSettings s = startSettingsOf(readSettings(paths, &settingsError, files));
     s.settingsError = settingsError;
     s.settingsFile = paths.settingsFile;
+    s.seedFile = paths.seedFile;
     s.settingsFileExists = IniFile(paths.settingsFile).exists();
     try {
         s.modelLines = loadModelLines(paths.modelNameFile);
@@ -161,7 +166,7 @@ TqsearchForm::TqsearchForm(FormServices services, StartSettings settings, QWidge
     : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       services_(withDefaults(std::move(services))), grid_(11),
-      Run(NMUDP1, runTick_, grid_, *this, *services_.addresses, services_.finalWaitMs) {
+      Run(NMUDP1, runTick_, paceTick_, grid_, *this, *services_.addresses, services_.finalWaitMs) {
     Run.targets = services_.targets;
     collate_ = localeCompare();
     model_ = new DeviceTableModel(grid_, this);
@@ -268,6 +273,10 @@ void TqsearchForm::buildControls() {
     Timer1 = new QTimer(this);
     Timer1->setInterval(services_.tickMs);
     connect(Timer1, &QTimer::timeout, this, [this] { reportingErrors([this] { Timer1Timer(); }); });
+    paceTimer_ = new QTimer(this);
+    paceTimer_->setInterval(static_cast<int>(DiscoveryRun::kPacePeriod.count()));
+    paceTimer_->setTimerType(Qt::PreciseTimer);
+    connect(paceTimer_, &QTimer::timeout, this, [this] { reportingErrors([this] { paceTimerTimer(); }); });
     connect(BitBtn2, &QPushButton::clicked, this, [this] { reportingErrors([this] { BitBtn2Click(); }); });
     connect(BitBtn1, &QPushButton::clicked, this, [this] { reportingErrors([this] { BitBtn1Click(); }); });
     connect(BitBtn3, &QPushButton::clicked, this, [this] { reportingErrors([this] { BitBtn3Click(); }); });
@@ -348,6 +357,8 @@ void TqsearchForm::FormCreate(const StartSettings& settings) {
         services_.showError(settings.settingsError);
         FirstRun = false;
     }
+    if (!settings.probeError.empty())
+        services_.showError(settings.probeError);
     if (!settings.openError.empty()) {
         // The start-up steps end at an unreadable model-name file, before FirstRun is set:
         // no first-run hint follows.
@@ -360,6 +371,7 @@ void TqsearchForm::FormCreate(const StartSettings& settings) {
 
 void TqsearchForm::ApplySettings(const StartSettings& settings) {
     SettingsFile = settings.settingsFile;
+    SeedFile = settings.seedFile;
     Settings.WebPort = settings.webPort;
     Settings.UtilityName = settings.utilityName;
     Settings.UtilityPort = settings.utilityPort;
@@ -370,6 +382,8 @@ void TqsearchForm::ApplySettings(const StartSettings& settings) {
     sortKey_ = settings.sortKey;
     Decode.testMode = settings.testMode;
     Run.targets.allNetworks = services_.targets.allNetworks || settings.allNetworks;
+    Run.targets.probes = services_.targets.probes;
+    Run.targets.probes.insert(Run.targets.probes.end(), settings.probes.begin(), settings.probes.end());
 
     Edit4->setText(toQ(Settings.UtilityName));
     Edit2->setText(toQ(DigitsOnly(Settings.UtilityPort)));
@@ -426,6 +440,15 @@ void TqsearchForm::Timer1Timer() {
         endRun();
 }
 
+void TqsearchForm::paceTimerTimer() {
+    try {
+        Run.pace();
+    } catch (...) {
+        restoreIdle();
+        throw;
+    }
+}
+
 void TqsearchForm::endRun() {
     Panel4->hide();
     StringGrid1->setEnabled(true);
@@ -433,6 +456,9 @@ void TqsearchForm::endRun() {
     ComboBox1->setEnabled(true);
     ListCheck();
     Run.release();
+    // Not one request left (no route, say): that is no search that found nothing.
+    if (Run.nothingSent())
+        throw UDPSockError(Run.nothingSentText());
     if (FoundCount == 0) {
         dialogs().warning(texts().warning, texts().notFound);
         return;
@@ -495,7 +521,7 @@ void TqsearchForm::IniSave() {
                               kept(Edit3->text(), Settings.UtilityFile), CheckBox1->isChecked()};
     saveSettings(SettingsFile,
                  saveEntries(panel, Settings.WebPort, kept(ComboBox1->currentText(), sortKey_)), {},
-                 services_.files);
+                 services_.files, SeedFile);
 }
 
 void TqsearchForm::ListSort(int column) {

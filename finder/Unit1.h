@@ -34,7 +34,7 @@ class DeviceTableModel;
 struct FormServices {
     std::shared_ptr<Dialogs> dialogs;          // null: modal Qt boxes
     std::shared_ptr<AddressSource> addresses;  // null: the system's
-    SearchTargets targets;                     // --address, --all-networks; empty: look it up
+    SearchTargets targets;                     // --address, --all-networks, --probe; empty: look it up
     int tickMs = 1000;                         // Timer1's interval
     int finalWaitMs = 1000;                    // the blocking wait at the end of a run
     std::shared_ptr<Launcher> launcher;        // null: the desktop's
@@ -53,9 +53,12 @@ struct StartSettings {
     std::string webPort, utilityPort, utilityFile, utilityCheck;
     bool settingsFileExists = false;      // false: the first search shows the hint
     std::string settingsFile;             // where the window saves; empty: nowhere
+    std::string seedFile;                 // what a first save into settingsFile starts from
     std::string openError;                // the model-name file could not be read
     std::string settingsError;            // the settings file is there but cannot be read
     bool allNetworks = false;             // [system] networks=all
+    std::vector<ProbeRange> probes;       // [system] probe
+    std::string probeError;               // what is wrong with [system] probe; it is not used
     // The values used while no settings file has been written.
     static StartSettings defaults();
     // Both files read as the finder starts; a model-name file that cannot be read
@@ -104,6 +107,8 @@ public:
 
 private:
     QtRunTimer runTick_{Timer1};  // Timer1 as the run sees it
+    QTimer* paceTimer_ = nullptr;  // paces the unicast requests of a run
+    QtRunTimer paceTick_{paceTimer_};
 
 public:
     DiscoveryRun Run;
@@ -119,6 +124,7 @@ public:
     // lives only in ComboBox1 and TestMode in Decode.
     FinderSettings Settings;
     std::string SettingsFile;
+    std::string SeedFile;  // the settings file beside the program that a first save copies
 
     // Search state.
     int& SendsLeft = Run.SendsLeft;
@@ -170,6 +176,7 @@ private:
     void buildControls();
     void rowsChanged(int gridRow) override;
     void endRun();
+    void paceTimerTimer();
     void restoreIdle();
     std::string selectedIp() const;
     void closePanel();
