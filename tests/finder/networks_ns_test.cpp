@@ -337,26 +337,20 @@ protected:
         Namespaces::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        sideA = "qlxna" + id;
-        sideB = "qlxnb" + id;
-        makeNs(sideA);
-        makeNs(sideB);
-        link(finderNs, "qfa" + id, "192.168.88.1/24 brd +", sideA, "qsa" + id, "192.168.88.10/24 brd +");
-        link(finderNs, "qfb" + id, "192.168.88.2/24 brd +", sideB, "qsb" + id, "192.168.88.20/24 brd +");
+        // The two sides in the places of the wide and the narrow network.
+        wideNs = "qlxna" + id;
+        narrowNs = "qlxnb" + id;
+        makeNs(wideNs);
+        makeNs(narrowNs);
+        link(finderNs, "qfa" + id, "192.168.88.1/24 brd +", wideNs, "qsa" + id, "192.168.88.10/24 brd +");
+        link(finderNs, "qfb" + id, "192.168.88.2/24 brd +", narrowNs, "qsb" + id, "192.168.88.20/24 brd +");
         // As systemd sets it: loose reverse-path filtering, whatever the host has.
         ASSERT_EQ(sh("ip netns exec " + finderNs + " sysctl -w net.ipv4.conf.all.rp_filter=2"), 0);
     }
     void startSides() {
-        startSim(sideA, "192.168.88.255", 0, dir + "/a.log");
-        startSim(sideB, "192.168.88.255", 2, dir + "/b.log");
+        startSim(wideNs, "192.168.88.255", 0, dir + "/wide.log");
+        startSim(narrowNs, "192.168.88.255", 2, dir + "/narrow.log");
     }
-    std::pair<std::vector<Seen>, std::vector<Seen>> stopSides() {
-        for (pid_t p : sims)
-            killAndReap(p, SIGTERM);
-        sims.clear();
-        return {requestsIn(slurp(dir + "/a.log")), requestsIn(slurp(dir + "/b.log"))};
-    }
-    std::string sideA, sideB;
 };
 
 }  // namespace
@@ -366,7 +360,7 @@ protected:
 TEST_F(OneSubnetTwice, EachInterfaceSearchesItsOwnSide) {
     startSides();
     const Result r = scan("--all-networks --format csv");
-    auto [a, b] = stopSides();
+    auto [a, b] = stopSims();
     EXPECT_EQ(r.status, 0) << r.err;
     for (const char* mac : {kWideMacs[0], kWideMacs[1], kNarrowMacs[0], kNarrowMacs[1]})
         EXPECT_NE(r.out.find(mac), std::string::npos) << r.out;
@@ -376,7 +370,7 @@ TEST_F(OneSubnetTwice, EachInterfaceSearchesItsOwnSide) {
     // The second interface's address named alone: its side only, from it.
     startSides();
     const Result second = scan("--address 192.168.88.2 --format csv");
-    std::tie(a, b) = stopSides();
+    std::tie(a, b) = stopSims();
     EXPECT_EQ(second.status, 0) << second.err;
     EXPECT_NE(second.out.find(kNarrowMacs[0]), std::string::npos) << second.out;
     EXPECT_EQ(second.out.find(kWideMacs[0]), std::string::npos) << second.out;
@@ -388,7 +382,7 @@ TEST_F(OneSubnetTwice, EachInterfaceSearchesItsOwnSide) {
 TEST_F(OneSubnetTwice, WindowSearchesBothSides) {
     startSides();
     const Result r = inFinder(SEARCH_PROBE_PATH, "--all-networks");
-    auto [a, b] = stopSides();
+    auto [a, b] = stopSims();
     EXPECT_NE(r.out.find("found 4\n"), std::string::npos) << r.out << r.err;
     ASSERT_EQ(a.size(), 3u);
     ASSERT_EQ(b.size(), 3u);
