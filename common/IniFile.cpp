@@ -323,8 +323,8 @@ std::string IniFile::read(std::string_view section, std::string_view key,
     return value ? *value : std::string(fallback);
 }
 
-bool IniFile::write(std::string_view section, std::string_view key,
-                    std::string_view value) const {
+bool IniFile::write(std::string_view section, std::string_view key, std::string_view value,
+                    std::string_view textWhenMissing) const {
     const std::string target = linkTarget(path_);
     if (target.empty()) return false;
     std::string text;
@@ -335,6 +335,8 @@ bool IniFile::write(std::string_view section, std::string_view key,
     // A file the user may not write stays as it is, though its folder would take a new one.
     if (existed && ::access(target.c_str(), W_OK) != 0)
         return false;
+    if (!existed)
+        text = textWhenMissing;
     return replaceFile(ops_, target, ini::put(text, section, key, value), existed ? &st : nullptr,
                        text);
 }

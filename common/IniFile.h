@@ -61,8 +61,10 @@ public:
     // renamed over the old one, so a failed write leaves the old file whole. A link is
     // written through to its target and stays a link; the file keeps its mode and,
     // where the process may set it, its owner. False when the old text cannot be read
-    // (it would be lost) or the write fails.
-    bool write(std::string_view section, std::string_view key, std::string_view value) const;
+    // (it would be lost) or the write fails. A file that is not there yet starts from
+    // `textWhenMissing`.
+    bool write(std::string_view section, std::string_view key, std::string_view value,
+               std::string_view textWhenMissing = {}) const;
 
 private:
     std::string path_;

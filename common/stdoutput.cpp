@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace stdoutput {
 
@@ -26,6 +28,16 @@ int failed(const char* program, int err) {
 
 int print(const char* program, std::string_view text) {
     return write(text) ? 0 : failed(program, errno);
+}
+
+void holdClosedStreams() {
+    for (int fd = 0; fd <= 2; ++fd)
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            // The lowest free number is this one.
+            const int held = ::open("/dev/null", O_RDONLY);
+            if (held >= 0 && held != fd)
+                ::close(held);
+        }
 }
 
 }  // namespace stdoutput

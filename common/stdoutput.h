@@ -17,4 +17,10 @@ int failed(const char* program, int err);
 // write(), else failed(): 0 or 2.
 int print(const char* program, std::string_view text);
 
+// Call first in main. A standard stream the program was started without (">&-") is held
+// by /dev/null opened for reading only: otherwise the next descriptor the program opens
+// (a socket, a file) would take its number, and the output would be written into that,
+// not refused. Writes to it now fail, as to the closed stream.
+void holdClosedStreams();
+
 }  // namespace stdoutput

@@ -32,13 +32,15 @@ std::size_t Transcoder::convert(std::string_view in, std::string& out, bool keep
             break;
         }
         // An invalid sequence: replace the smallest unit of the source (one byte, or one
-        // UTF-8 sequence) and go on.
+        // UTF-8 sequence: a whole character the target lacks, or a lead byte with the
+        // continuation bytes that follow it) and go on. Bytes that cannot continue the
+        // sequence are not part of it: they are converted on their own.
         std::size_t skip = 1;
         if (fromUtf8_) {
             const auto c = static_cast<unsigned char>(*src);
-            skip = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-            if (skip > left)
-                skip = left;
+            const std::size_t length = c >= 0xF5 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 1;
+            while (skip < length && skip < left && (static_cast<unsigned char>(src[skip]) & 0xC0) == 0x80)
+                ++skip;
         }
         out.append(bad_);
         src += skip;

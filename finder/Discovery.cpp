@@ -41,6 +41,23 @@ int decimalOr(std::string_view s, int fallback) {
     return static_cast<int>(negative ? -value : value);
 }
 
+// A model-name line's display text: characters 5 to 20, at most 16 bytes. A double-byte
+// character that the 16th byte would cut in two is left out whole.
+std::string_view displayText(std::string_view line) {
+    std::string_view text = cut(line, 5, 16);
+    if (line.size() <= 20)
+        return text;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        const bool lead = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+        if (lead && i + 1 == text.size())
+            return text.substr(0, i);
+        i += lead ? 2 : 1;
+    }
+    return text;
+}
+
 struct ModelRange {
     int first, last;
     const char* prefix;
@@ -126,7 +143,7 @@ std::string namePrefix(int code, const DecodeRules& rules) {
     std::string prefix = ModelTable(code);
     for (const auto& line : rules.modelLines)
         if (decimalOr(cut(line, 1, 3), 999) == code)
-            prefix = std::string(cut(line, 5, 16));
+            prefix = std::string(displayText(line));
     if (rules.testMode == "1")
         prefix = ZeroPad(code, 3) + "-";
     return prefix;
@@ -187,11 +204,24 @@ void MacIndex::add(const std::string& mac, int row) {
     ++count_;
 }
 
+void MacIndex::clear() {
+    rows_.clear();
+    count_ = 0;
+}
+
 void MacIndex::rebuild(const DeviceGrid& grid, int foundCount) {
     rows_.clear();
     for (int row = 1; row <= foundCount && row < grid.rowCount(); ++row)
         rows_.emplace(grid.cell(3, row), row);
     count_ = foundCount;
+}
+
+void clearRows(DeviceGrid& grid, int& foundCount, MacIndex& index) {
+    for (int row = 1; row < grid.rowCount(); ++row)
+        for (int c = 0; c < DeviceGrid::kColumns; ++c)
+            grid.setCell(c, row, {});
+    foundCount = 0;
+    index.clear();
 }
 
 int addReply(DeviceGrid& grid, int& foundCount, std::string_view hex, const DecodeRules& rules,

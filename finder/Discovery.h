@@ -61,12 +61,17 @@ class MacIndex {
 public:
     bool listed(const DeviceGrid& grid, int foundCount, const std::string& mac);
     void add(const std::string& mac, int row);
+    void clear();
 
 private:
     void rebuild(const DeviceGrid& grid, int foundCount);
     std::unordered_map<std::string, int> rows_;
     int count_ = 0;
 };
+
+// The rows as a new run starts: every data row empty and nothing listed; the grid keeps
+// its row count.
+void clearRows(DeviceGrid& grid, int& foundCount, MacIndex& index);
 
 // Accepts a reply from an appliance not yet listed (by MAC text among rows 1..foundCount)
 // and writes it into row foundCount+1, growing the grid beyond ten data rows.

@@ -1,14 +1,17 @@
 #pragma once
 // The finder's command line, read before anything else is made (no display, no lock).
-// Plain C++.
+// One table of options gives both the parsing and the usage text. Plain C++.
 #include <string>
 #include <vector>
+
+#include "Probes.h"
 
 struct FinderOptions {
     enum class Action { Window, Scan, Help, Version, Error };
     Action action = Action::Window;
     std::vector<std::string> addresses;  // --address, in the order given
     bool allNetworks = false;
+    std::vector<ProbeRange> probes;      // --probe, in the order given
     std::string format = "table";        // table | csv | json
     std::string sort;                    // uptime | ip | name; empty: the settings file's key
     std::string error;                   // one line, when action is Error

@@ -1,6 +1,7 @@
 #include "LocalAddress.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netdb.h>
@@ -14,27 +15,31 @@ std::string dotted(const sockaddr* address) {
     return text;
 }
 
-std::uint32_t addressOf(const sockaddr* a) {
-    return ntohl(reinterpret_cast<const sockaddr_in*>(a)->sin_addr.s_addr);
+std::string dottedOf(std::uint32_t hostOrder) {
+    in_addr a{};
+    a.s_addr = htonl(hostOrder);
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &a, text, sizeof text);
+    return text;
 }
 
-// The interface's broadcast address. An address added without one ("ip addr add
-// 10.78.1.1/16") reports its own address there; the network's last address is meant.
-std::string broadcastOf(const ifaddrs& i) {
-    const std::uint32_t own = addressOf(i.ifa_addr);
-    std::uint32_t broadcast = 0;
-    if (i.ifa_broadaddr && i.ifa_broadaddr->sa_family == AF_INET)
-        broadcast = addressOf(i.ifa_broadaddr);
-    if ((broadcast == 0 || broadcast == own) && i.ifa_netmask && i.ifa_netmask->sa_family == AF_INET) {
-        const std::uint32_t mask = addressOf(i.ifa_netmask);
-        broadcast = mask == 0xFFFFFFFFu ? 0 : own | ~mask;
-    }
-    if (broadcast == 0 || broadcast == own)
-        return {};
-    sockaddr_in b{};
-    b.sin_family = AF_INET;
-    b.sin_addr.s_addr = htonl(broadcast);
-    return dotted(reinterpret_cast<const sockaddr*>(&b));
+// 0 for an empty or malformed text.
+std::uint32_t parse(const std::string& dotted) {
+    in_addr a{};
+    return ::inet_pton(AF_INET, dotted.c_str(), &a) == 1 ? ntohl(a.s_addr) : 0;
+}
+
+std::string dottedIf(const sockaddr* a) {
+    return a && a->sa_family == AF_INET ? dotted(a) : std::string();
+}
+
+// "eth0:1" is an address label on eth0.
+int indexOf(const char* name) {
+    if (!name)
+        return 0;
+    std::string device = name;
+    device = device.substr(0, device.find(':'));
+    return static_cast<int>(::if_nametoindex(device.c_str()));
 }
 
 class SystemAddressSource : public AddressSource {
@@ -78,12 +83,42 @@ public:
             InterfaceAddress a{dotted(i->ifa_addr), (i->ifa_flags & IFF_UP) != 0,
                                (i->ifa_flags & IFF_LOOPBACK) != 0};
             if (i->ifa_flags & IFF_BROADCAST)
-                a.broadcast = broadcastOf(*i);
+                a.broadcast = interfaceBroadcast(a.address, dottedIf(i->ifa_broadaddr), dottedIf(i->ifa_netmask));
             a.name = i->ifa_name ? i->ifa_name : "";
+            a.running = (i->ifa_flags & IFF_RUNNING) != 0;
+            a.index = indexOf(i->ifa_name);
             out.push_back(std::move(a));
         }
         ::freeifaddrs(list);
         return out;
+    }
+
+    // connect() on a UDP socket only looks the route up; getsockname() then gives the
+    // source address the kernel chose. A fresh socket each time: a connected socket keeps
+    // its first source address.
+    RouteSource routeTo(const std::string& target) override {
+        RouteSource r;
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(15580);
+        if (::inet_pton(AF_INET, target.c_str(), &to.sin_addr) != 1) {
+            r.error = EINVAL;
+            return r;
+        }
+        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            r.error = errno;
+            return r;
+        }
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0 ||
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&from), &len) != 0)
+            r.error = errno;
+        else
+            r.address = dotted(reinterpret_cast<sockaddr*>(&from));
+        ::close(fd);
+        return r;
     }
 };
 
@@ -131,11 +166,30 @@ LocalAddress chooseLocalAddress(AddressSource& source, const std::string& fixed)
         local.address = first;
         return local;
     }
-    for (const auto& i : source.interfaces())
-        if (i.up && !i.loopback && !isLoopback(i.address)) {
-            local.address = i.address;
-            return local;
-        }
+    // An interface without a carrier cannot reach anything now; it serves only when no
+    // other one is there.
+    const auto interfaces = source.interfaces();
+    for (bool needRunning : {true, false})
+        for (const auto& i : interfaces)
+            if (i.up && (i.running || !needRunning) && !i.loopback && !isLoopback(i.address)) {
+                local.address = i.address;
+                return local;
+            }
     local.address = first.empty() ? "127.0.0.1" : first;
     return local;
+}
+
+std::string interfaceBroadcast(const std::string& address, const std::string& reported,
+                               const std::string& netmask) {
+    const std::uint32_t own = parse(address);
+    const std::uint32_t mask = netmask.empty() ? 0 : parse(netmask);
+    // No network of fewer than four addresses has one, whatever the system reports.
+    if (!netmask.empty() && (mask == 0xFFFFFFFFu || mask == 0xFFFFFFFEu))
+        return {};
+    std::uint32_t broadcast = reported.empty() ? 0 : parse(reported);
+    if ((broadcast == 0 || broadcast == own) && !netmask.empty())
+        broadcast = own | ~mask;
+    if (broadcast == 0 || broadcast == own)
+        return {};
+    return dottedOf(broadcast);
 }

@@ -70,6 +70,26 @@ std::size_t columns(const std::string& utf8) {
     return n;
 }
 
+// A cell as the table shows it on a terminal: a control character (C0, DEL, or C1
+// written in UTF-8) would move the cursor, clear the screen or break the row, so each
+// shows as "?".
+std::string shown(const std::string& utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        const bool c1 = c == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) < 0xA0 &&
+                        static_cast<unsigned char>(utf8[i + 1]) >= 0x80;
+        if (c < 0x20 || c == 0x7F || c1) {
+            out += '?';
+            i += c1 ? 1 : 0;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string plainAddress(const std::string& padded) {
@@ -131,10 +151,11 @@ std::string formatScan(const std::vector<ScanRow>& rows, const std::string& form
         }
         return out + (rows.empty() ? "]\n" : "\n]\n");
     }
-        // The table: widths as a terminal shows the texts, so double-byte names line up.
+    // The table: widths as a terminal shows the texts, so double-byte names line up.
     std::vector<std::vector<std::string>> cells = {{"No.", "Name", "IP address", "MAC address", "Version", "Uptime"}};
     for (const auto& r : rows)
-        cells.push_back({std::to_string(r.number), r.name, r.ip, r.mac, r.version, r.uptime});
+        cells.push_back({std::to_string(r.number), shown(r.name), shown(r.ip), shown(r.mac), shown(r.version),
+                         shown(r.uptime)});
     std::vector<std::size_t> width(6, 0);
     for (const auto& line : cells)
         for (std::size_t c = 0; c < 6; ++c)

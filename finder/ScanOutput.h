@@ -17,7 +17,8 @@ struct ScanRow {
 // Rows 1..found of the grid as shown; models: the model code by MAC.
 std::vector<ScanRow> scanRows(const DeviceGrid& grid, int found,
                               const std::unordered_map<std::string, int>& models);
-// "table", "csv" or "json".
+// "table", "csv" or "json". The table shows every control character as "?", so no name
+// can move the cursor or break a row; CSV and JSON keep each byte (quoted or escaped).
 std::string formatScan(const std::vector<ScanRow>& rows, const std::string& format);
 
 // "010.078.002.020" -> "10.78.2.20".

@@ -2,8 +2,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -64,6 +62,7 @@ std::string envOr(const char* name) {
 PathProbe PathProbe::system() {
     PathProbe p;
     p.fileExists = isRegularFile;
+    p.fileWritable = [](const std::string& file) { return ::access(file.c_str(), W_OK) == 0; };
     p.folderWritable = [](const std::string& dir) { return ::access(dir.c_str(), W_OK) == 0; };
     p.xdgConfigHome = envOr("XDG_CONFIG_HOME");
     p.home = envOr("HOME");
@@ -84,7 +83,10 @@ namespace {
 // The settings file: beside the executable, or in the user's configuration folder.
 SettingsPaths settingsPlace(const std::string& executable, const PathProbe& probe) {
     SettingsPaths beside{withExtension(executable, ".Ini"), withExtension(executable, ".dat")};
-    if (probe.fileExists(beside.settingsFile) || probe.folderWritable(folderOf(executable)))
+    // A file another user made there (root, say) stays theirs: this user's saves would
+    // fail, and every user would share one set of settings.
+    const bool there = probe.fileExists(beside.settingsFile);
+    if (there ? probe.fileWritable(beside.settingsFile) : probe.folderWritable(folderOf(executable)))
         return beside;
     // A relative XDG_CONFIG_HOME is invalid and to be ignored.
     std::string base = probe.xdgConfigHome;
@@ -93,7 +95,7 @@ SettingsPaths settingsPlace(const std::string& executable, const PathProbe& prob
         base = probe.home + "/.config";
     }
     std::string stem = base + "/qlxsearch/" + nameOf(executable);
-    return {withExtension(stem, ".Ini"), withExtension(stem, ".dat")};
+    return {withExtension(stem, ".Ini"), withExtension(stem, ".dat"), there ? beside.settingsFile : ""};
 }
 
 }  // namespace
@@ -112,12 +114,10 @@ SettingsPaths settingsPaths(const std::string& executable, const PathProbe& prob
     return p;
 }
 
-FinderSettings readSettings(const std::string& settingsFile, std::string* error,
-                            const FileOps& ops) {
+namespace {
+
+FinderSettings settingsOf(const std::string& text) {
     const FinderSettings d = FinderSettings::defaults();
-    std::string text;
-    if (IniFile(settingsFile, ops).load(text) == IniFile::Load::Unreadable && error)
-        *error = cp932::fromUtf8("ファイル " + settingsFile + " は開けません");
     auto get = [&](const char* section, const char* key, const std::string& fallback) {
         auto value = ini::find(text, section, key);
         return value ? *value : fallback;
@@ -131,7 +131,29 @@ FinderSettings readSettings(const std::string& settingsFile, std::string* error,
     s.SortKey = get("system", "sort", d.SortKey);
     s.TestMode = get("system", "testmode", d.TestMode);
     s.Networks = get("system", "networks", d.Networks);
+    s.Probe = get("system", "probe", d.Probe);
     return s;
+}
+
+std::string cannotOpen(const std::string& path) {
+    return cp932::fromUtf8("ファイル " + path + " は開けません");
+}
+
+}  // namespace
+
+FinderSettings readSettings(const std::string& settingsFile, std::string* error, const FileOps& ops) {
+    return readSettings(SettingsPaths{settingsFile, {}}, error, ops);
+}
+
+FinderSettings readSettings(const SettingsPaths& paths, std::string* error, const FileOps& ops) {
+    std::string text;
+    std::string path = paths.settingsFile;
+    IniFile::Load load = IniFile(path, ops).load(text);
+    if (load == IniFile::Load::Missing && !paths.seedFile.empty())
+        load = IniFile(path = paths.seedFile, ops).load(text);
+    if (load == IniFile::Load::Unreadable && error)
+        *error = cannotOpen(path);
+    return settingsOf(text);
 }
 
 std::vector<IniEntry> saveEntries(const UtilityFields& panel, const std::string& webPort,
@@ -147,13 +169,16 @@ std::vector<IniEntry> saveEntries(const UtilityFields& panel, const std::string&
 }
 
 void saveSettings(const std::string& settingsFile, const std::vector<IniEntry>& entries,
-                  IniWriter writer, const FileOps& ops) {
+                  IniWriter writer, const FileOps& ops, const std::string& seedFile) {
     if (!writer) {
         // The configuration folder may not exist yet; a failure shows at the first key.
         makeFolders(folderOf(settingsFile));
         IniFile f(settingsFile, ops);
-        writer = [f](const std::string& s, const std::string& k, const std::string& v) {
-            return f.write(s, k, v);
+        std::string seed;
+        if (!seedFile.empty() && !f.exists())
+            IniFile(seedFile, ops).load(seed);  // an unreadable seed leaves it empty
+        writer = [f, seed](const std::string& s, const std::string& k, const std::string& v) {
+            return f.write(s, k, v, seed);
         };
     }
     for (const auto& e : entries)
@@ -178,13 +203,15 @@ std::vector<std::string> splitTextLines(std::string_view text) {
 }
 
 std::vector<std::string> loadModelLines(const std::string& modelNameFile) {
-    struct stat st {};
-    // Only a file counts as present; a folder of that name is no model-name file.
-    if (::stat(modelNameFile.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
-    std::ifstream in(modelNameFile, std::ios::binary);
+    // Only a file counts as present; a folder or a FIFO of that name is no model-name file.
+    if (!isRegularFile(modelNameFile)) return {};
+    // The read itself opens without waiting and takes nothing but a file, should the
+    // path change in between.
     std::string text;
-    if (in) text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (!in || in.bad())
-        throw SettingsError(cp932::fromUtf8("ファイル " + modelNameFile + " は開けません"));
+    switch (IniFile(modelNameFile).load(text)) {
+    case IniFile::Load::Missing: return {};
+    case IniFile::Load::Unreadable: throw SettingsError(cannotOpen(modelNameFile));
+    case IniFile::Load::Read: break;
+    }
     return splitTextLines(text);
 }

@@ -19,6 +19,7 @@ struct FinderSettings {
     std::string SortKey;       // default "稼働時間" (CP932)
     std::string TestMode = "0";
     std::string Networks;      // [system] networks: "all" searches every network; never written
+    std::string Probe;         // [system] probe: addresses asked by unicast, comma-separated; never written
 
     static FinderSettings defaults();
 };
@@ -26,15 +27,20 @@ struct FinderSettings {
 // Keeps the digits 0-9 of the text in order; stops at NUL, CR or after 255 bytes.
 std::string DigitsOnly(std::string_view text);
 
-// The two files of one finder.
+// The files of one finder.
 struct SettingsPaths {
-    std::string settingsFile;   // ".Ini"
+    std::string settingsFile;   // ".Ini", where this user's settings are read and written
     std::string modelNameFile;  // ".dat"
+    // The settings file beside the program when this user may not write it: its values
+    // are the starting ones while settingsFile is not there yet, and its text is what
+    // the first save into settingsFile starts from. Empty: none.
+    std::string seedFile = {};
 };
 
 // What the location rule needs to know about the machine; tests give their own.
 struct PathProbe {
     std::function<bool(const std::string&)> fileExists;
+    std::function<bool(const std::string&)> fileWritable;
     std::function<bool(const std::string&)> folderWritable;
     std::string xdgConfigHome;  // $XDG_CONFIG_HOME, may be empty
     std::string home;           // $HOME
@@ -45,8 +51,9 @@ struct PathProbe {
 // Path with its file's extension replaced by ext, or ext appended when it has none.
 std::string withExtension(const std::string& path, std::string_view ext);
 
-// Beside the executable, unless no settings file is there and the folder cannot take
-// one (an installed program): then the user's configuration folder, "qlxsearch/".
+// Beside the executable when this user may write the settings file there, or create it
+// there. Otherwise (an installed program, or a file someone else made) the user's
+// configuration folder, "qlxsearch/", with a file beside the executable as the seed.
 // The model-name file is read beside the executable when it is there, else from the
 // settings folder, else from the site folder (/etc/qlxsearch/qlxsearch.dat).
 SettingsPaths settingsPaths(const std::string& executable, const PathProbe& probe);
@@ -55,6 +62,9 @@ SettingsPaths settingsPaths(const std::string& executable, const PathProbe& prob
 // settings path that is there but cannot be read (a folder, a refused read) also gives
 // the defaults, and sets *error to "ファイル <path> は開けません".
 FinderSettings readSettings(const std::string& settingsFile, std::string* error = nullptr,
+                            const FileOps& ops = FileOps::system());
+// The same for the settings file of the paths, or their seed file while it is not there.
+FinderSettings readSettings(const SettingsPaths& paths, std::string* error = nullptr,
                             const FileOps& ops = FileOps::system());
 
 // The save failed; what() is the CP932 message the user is shown.
@@ -82,11 +92,14 @@ using IniWriter =
 
 // Writes the entries in order and stops at the first that fails, throwing
 // "<path> に書き込めません". Without a writer the settings file itself is written,
-// its folder made first when it is missing.
+// its folder made first when it is missing; a file not there yet starts from the text
+// of `seedFile` (when given), so what the save does not write is kept from it.
 void saveSettings(const std::string& settingsFile, const std::vector<IniEntry>& entries,
-                  IniWriter writer = {}, const FileOps& ops = FileOps::system());
+                  IniWriter writer = {}, const FileOps& ops = FileOps::system(),
+                  const std::string& seedFile = {});
 
-// The model-name file's lines (CR LF, LF or CR). A missing file gives none; a file
-// that is there but cannot be read throws "ファイル <path> は開けません".
+// The model-name file's lines (CR LF, LF or CR). A missing file, or anything there but a
+// file (a folder, a FIFO), gives none; a file that cannot be read throws
+// "ファイル <path> は開けません". Nothing waits: a FIFO is never opened for reading.
 std::vector<std::string> loadModelLines(const std::string& modelNameFile);
 std::vector<std::string> splitTextLines(std::string_view text);

@@ -66,6 +66,10 @@ StartSettings startSettingsOf(const FinderSettings& f) {
     s.utilityFile = f.UtilityFile;
     s.utilityCheck = f.UtilityCheck;
     s.allNetworks = f.Networks == "all";
+    if (std::string error = parseProbeList(f.Probe, s.probes); !error.empty()) {
+        s.probes.clear();
+        s.probeError = "[system] probe " + error;
+    }
     return s;
 }
 
@@ -75,9 +79,10 @@ StartSettings StartSettings::defaults() { return startSettingsOf(FinderSettings:
 
 StartSettings StartSettings::fromFiles(const SettingsPaths& paths, const FileOps& files) {
     std::string settingsError;
-    StartSettings s = startSettingsOf(readSettings(paths.settingsFile, &settingsError, files));
+    StartSettings s = startSettingsOf(readSettings(paths, &settingsError, files));
     s.settingsError = settingsError;
     s.settingsFile = paths.settingsFile;
+    s.seedFile = paths.seedFile;
     s.settingsFileExists = IniFile(paths.settingsFile).exists();
     try {
         s.modelLines = loadModelLines(paths.modelNameFile);
@@ -107,7 +112,7 @@ TqsearchForm::TqsearchForm(FormServices services, StartSettings settings, QWidge
     : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       services_(withDefaults(std::move(services))), grid_(11),
-      Run(NMUDP1, runTick_, grid_, *this, *services_.addresses, services_.finalWaitMs) {
+      Run(NMUDP1, runTick_, paceTick_, grid_, *this, *services_.addresses, services_.finalWaitMs) {
     Run.targets = services_.targets;
     collate_ = localeCompare();
     model_ = new DeviceTableModel(grid_, this);
@@ -152,6 +157,8 @@ void TqsearchForm::FormCreate(const StartSettings& settings) {
         services_.showError(settings.settingsError);
         FirstRun = false;
     }
+    if (!settings.probeError.empty())
+        services_.showError(settings.probeError);
     if (!settings.openError.empty()) {
         // The start-up steps end at an unreadable model-name file, before FirstRun is set:
         // no first-run hint follows.
@@ -164,6 +171,7 @@ void TqsearchForm::FormCreate(const StartSettings& settings) {
 
 void TqsearchForm::ApplySettings(const StartSettings& settings) {
     SettingsFile = settings.settingsFile;
+    SeedFile = settings.seedFile;
     Settings.WebPort = settings.webPort;
     Settings.UtilityName = settings.utilityName;
     Settings.UtilityPort = settings.utilityPort;
@@ -174,6 +182,8 @@ void TqsearchForm::ApplySettings(const StartSettings& settings) {
     sortKey_ = settings.sortKey;
     Run.Decode.testMode = settings.testMode;
     Run.targets.allNetworks = services_.targets.allNetworks || settings.allNetworks;
+    Run.targets.probes = services_.targets.probes;
+    Run.targets.probes.insert(Run.targets.probes.end(), settings.probes.begin(), settings.probes.end());
 
     Edit4->setText(toQ(Settings.UtilityName));
     Edit2->setText(toQ(DigitsOnly(Settings.UtilityPort)));
@@ -231,6 +241,15 @@ void TqsearchForm::Timer1Timer() {
         endRun();
 }
 
+void TqsearchForm::paceTimerTimer() {
+    try {
+        Run.pace();
+    } catch (...) {
+        restoreIdle();
+        throw;
+    }
+}
+
 void TqsearchForm::endRun() {
     Panel4->hide();
     StringGrid1->setEnabled(true);
@@ -238,6 +257,9 @@ void TqsearchForm::endRun() {
     ComboBox1->setEnabled(true);
     ListCheck();
     Run.release();
+    // Not one request left (no route, say): that is no search that found nothing.
+    if (Run.nothingSent())
+        throw UDPSockError(Run.nothingSentText());
     if (Run.FoundCount == 0) {
         dialogs().warning(texts().warning, texts().notFound);
         return;
@@ -306,7 +328,7 @@ void TqsearchForm::IniSave() {
                               kept(Edit3->text(), Settings.UtilityFile), CheckBox1->isChecked()};
     saveSettings(SettingsFile,
                  saveEntries(panel, Settings.WebPort, kept(ComboBox1->currentText(), sortKey_)), {},
-                 services_.files);
+                 services_.files, SeedFile);
 }
 
 void TqsearchForm::ListSort(int column) {

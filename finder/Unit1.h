@@ -36,7 +36,7 @@ class DeviceTableModel;
 struct FormServices {
     std::shared_ptr<Dialogs> dialogs;          // null: modal Qt boxes
     std::shared_ptr<AddressSource> addresses;  // null: the system's
-    SearchTargets targets;                     // --address, --all-networks; empty: look it up
+    SearchTargets targets;                     // --address, --all-networks, --probe; empty: look it up
     int tickMs = 1000;                         // Timer1's interval
     int finalWaitMs = 1000;                    // the blocking wait at the end of a run
     std::shared_ptr<Launcher> launcher;        // null: the desktop's
@@ -55,9 +55,12 @@ struct StartSettings {
     std::string webPort, utilityPort, utilityFile, utilityCheck;
     bool settingsFileExists = false;      // false: the first search shows the hint
     std::string settingsFile;             // where the window saves; empty: nowhere
+    std::string seedFile;                 // what a first save into settingsFile starts from
     std::string openError;                // the model-name file could not be read
     std::string settingsError;            // the settings file is there but cannot be read
     bool allNetworks = false;             // [system] networks=all
+    std::vector<ProbeRange> probes;       // [system] probe
+    std::string probeError;               // what is wrong with [system] probe; it is not used
     // The values used while no settings file has been written.
     static StartSettings defaults();
     // Both files read as the finder starts; a model-name file that cannot be read
@@ -109,6 +112,8 @@ public:
 
 private:
     QtRunTimer runTick_{Timer1};  // Timer1 as the run sees it
+    QTimer* paceTimer_ = nullptr;  // paces the unicast requests of a run
+    QtRunTimer paceTick_{paceTimer_};
 
 public:
     // The search run holds the search state (SendsLeft, FoundCount, LocalOctets), the
@@ -120,6 +125,7 @@ public:
     // lives only in ComboBox1 and TestMode in Run.Decode.
     FinderSettings Settings;
     std::string SettingsFile;
+    std::string SeedFile;  // the settings file beside the program that a first save copies
     bool FirstRun = false;
 
     DeviceGrid& grid() { return grid_; }
@@ -170,6 +176,7 @@ private:
     void buildControls();
     void rowsChanged(int gridRow) override;
     void endRun();
+    void paceTimerTimer();
     void restoreIdle();
     std::string selectedIp() const;
     QString highlightedText() const;

@@ -223,6 +223,10 @@ void TqsearchForm::buildControls() {
     Timer1 = new QTimer(this);
     Timer1->setInterval(services_.tickMs);
     connect(Timer1, &QTimer::timeout, this, [this] { reportingErrors([this] { Timer1Timer(); }); });
+    paceTimer_ = new QTimer(this);
+    paceTimer_->setInterval(static_cast<int>(DiscoveryRun::kPacePeriod.count()));
+    paceTimer_->setTimerType(Qt::PreciseTimer);
+    connect(paceTimer_, &QTimer::timeout, this, [this] { reportingErrors([this] { paceTimerTimer(); }); });
     connect(BitBtn2, &QPushButton::clicked, this, [this] { reportingErrors([this] { BitBtn2Click(); }); });
     connect(BitBtn1, &QPushButton::clicked, this, [this] { reportingErrors([this] { BitBtn1Click(); }); });
     connect(BitBtn3, &QPushButton::clicked, this, [this] { reportingErrors([this] { BitBtn3Click(); }); });

@@ -30,6 +30,7 @@ std::string executablePath(const char* argv0) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    stdoutput::holdClosedStreams();
     // Everything the command line asks for is settled before a display, a lock or a file.
     const FinderOptions options = parseFinderOptions(std::vector<std::string>(argv + 1, argv + argc));
     switch (options.action) {
@@ -60,6 +61,7 @@ int main(int argc, char** argv) {
     FormServices services;
     services.targets.addresses = options.addresses;
     services.targets.allNetworks = options.allNetworks;
+    services.targets.probes = options.probes;
     try {
         const std::string exe = QFile::encodeName(QCoreApplication::applicationFilePath()).toStdString();
         TqsearchForm form(std::move(services),

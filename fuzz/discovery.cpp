@@ -1,5 +1,7 @@
 // Datagrams through the finder's receive path (hex text, log, acceptance, decode, table
-// insert), every datagram fed twice, with and without model-name lines and test mode.
+// insert with the run's MAC index), every datagram fed twice, with and without model-name
+// lines and test mode, and with new runs started between them (the table cleared as a run
+// start clears it). An independent model of the list says which rows there must be.
 #include <cstdint>
 #include <set>
 
@@ -11,10 +13,12 @@
 namespace fuzzprops {
 namespace {
 
-// The window's receive handler without the window: the log and the table it feeds.
+// The search run's receive handler and run start without the sockets: the log, the table
+// and the MAC index they keep, with the functions the run itself calls.
 struct ReceivePath {
     DeviceGrid grid;
     int foundCount = 0;
+    MacIndex index;
     std::vector<std::string> log;
     DecodeRules rules;
 
@@ -22,9 +26,52 @@ struct ReceivePath {
         const std::string hex = hexText(datagram);
         log.push_back(std::to_string(port) + " " + from);
         log.push_back(hex);
-        return addReply(grid, foundCount, hex, rules);
+        return addReply(grid, foundCount, hex, rules, &index);
+    }
+    void startRun() {
+        log.clear();
+        clearRows(grid, foundCount, index);
     }
 };
+
+// The model: the distinct MACs of the accepted replies of the current run, in order of
+// arrival. The MAC is worked out from the bytes: each of bytes 14 to 19 as two digits,
+// missing where the datagram is short.
+struct ListModel {
+    std::vector<std::string> macs;
+    std::set<std::string> seen;
+
+    void receive(std::string_view d, bool accepted) {
+        if (!accepted) return;
+        static const char digits[] = "0123456789ABCDEF";
+        std::string mac;
+        for (std::size_t k = 14; k < 20; ++k) {
+            if (k > 14) mac += ':';
+            if (k < d.size()) {
+                mac += digits[static_cast<unsigned char>(d[k]) >> 4];
+                mac += digits[static_cast<unsigned char>(d[k]) & 15];
+            }
+        }
+        if (seen.insert(mac).second) macs.push_back(mac);
+    }
+    void startRun() {
+        macs.clear();
+        seen.clear();
+    }
+};
+
+// The rows are exactly the model's MACs, in its order, and nothing after them.
+std::string checkAgainst(const ReceivePath& p, const ListModel& m) {
+    if (p.foundCount != static_cast<int>(m.macs.size()))
+        return std::to_string(p.foundCount) + " rows listed for " + std::to_string(m.macs.size()) + " appliances";
+    for (int row = 1; row <= p.foundCount; ++row)
+        if (row >= p.grid.rowCount() || p.grid.cell(3, row) != m.macs[row - 1])
+            return "row " + std::to_string(row) + " is not " + m.macs[row - 1];
+    for (int row = p.foundCount + 1; row < p.grid.rowCount(); ++row)
+        for (int c = 0; c < DeviceGrid::kColumns; ++c)
+            if (!p.grid.cell(c, row).empty()) return "row " + std::to_string(row) + " past the list is not empty";
+    return "";
+}
 
 bool sameGrid(const DeviceGrid& a, const DeviceGrid& b) {
     if (a.rowCount() != b.rowCount()) return false;
@@ -102,7 +149,8 @@ std::string checkTable(const ReceivePath& p) {
 }  // namespace
 
 // Input: a flag byte (1: test mode "1", 2: test mode "1 ", 4: model-name lines follow as a
-// count byte and length-prefixed lines), then length-prefixed datagrams.
+// count byte and length-prefixed lines, 8: an empty datagram starts a new run instead),
+// then length-prefixed datagrams.
 std::string discovery(std::string_view bytes) {
     Input in(bytes);
     ReceivePath p;
@@ -111,12 +159,22 @@ std::string discovery(std::string_view bytes) {
     if (flags & 4)
         for (int n = in.byte() % 4; n > 0; --n) p.rules.modelLines.emplace_back(in.sized());
 
+    const bool runs = flags & 8;
     std::vector<std::string_view> datagrams;
     // Enough to grow the table past its ten rows; more only slows the search down.
     while (!in.empty() && datagrams.size() < 32) datagrams.push_back(in.sized());
+    bool restarted = false;
+    ListModel model;
 
     for (int pass = 0; pass < 2; ++pass) {
         for (std::string_view d : datagrams) {
+            if (runs && d.empty()) {
+                p.startRun();
+                model.startRun();
+                restarted = true;
+                if (std::string e = checkAgainst(p, model); !e.empty()) return "after a run start: " + e;
+                continue;
+            }
             const DeviceGrid before = p.grid;
             const int foundBefore = p.foundCount;
             const std::size_t logBefore = p.log.size();
@@ -137,7 +195,7 @@ std::string discovery(std::string_view bytes) {
                     if (!listed) return "an accepted reply from a new MAC was dropped: " + shown(d);
                 }
             } else {
-                if (pass == 1) return "the second pass added a row for " + shown(d);
+                if (pass == 1 && !restarted) return "the second pass added a row for " + shown(d);
                 if (!acceptedBytes(d) || row != foundBefore + 1 || p.foundCount != row)
                     return "row " + std::to_string(row) + " written for " + shown(d);
                 for (int r = 1; r < row; ++r)
@@ -147,6 +205,8 @@ std::string discovery(std::string_view bytes) {
                     if (std::string e = checkRow(p.grid, row, d, p.rules); !e.empty()) return e + " in " + shown(d);
             }
             if (std::string e = checkTable(p); !e.empty()) return e;
+            model.receive(d, acceptedBytes(d));
+            if (std::string e = checkAgainst(p, model); !e.empty()) return e + " after " + shown(d);
         }
     }
     return "";

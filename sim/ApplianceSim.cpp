@@ -57,6 +57,8 @@ bool ApplianceSim::start(std::string* error) {
     int on = 1;
     ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     ::setsockopt(fd_, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+    // The arrival time the system stamps, not when this thread got round to reading.
+    ::setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     int size = 1 << 20;
     ::setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
     sockaddr_in local{};
@@ -134,6 +136,7 @@ void ApplianceSim::run() {
             continue;
         SeenRequest seen;
         seen.at = std::chrono::steady_clock::now();
+        const auto wallNow = std::chrono::system_clock::now();
         seen.bytes.assign(data, static_cast<std::size_t>(n));
         char text[INET_ADDRSTRLEN] = {};
         ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
@@ -144,6 +147,13 @@ void ApplianceSim::run() {
                 auto* info = reinterpret_cast<in_pktinfo*>(CMSG_DATA(c));
                 ::inet_ntop(AF_INET, &info->ipi_addr, text, sizeof text);
                 seen.to = text;
+            } else if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+                timespec stamp{};
+                std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+                const auto arrived = std::chrono::system_clock::time_point(
+                    std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                        std::chrono::seconds(stamp.tv_sec) + std::chrono::nanoseconds(stamp.tv_nsec)));
+                seen.at -= std::chrono::duration_cast<std::chrono::steady_clock::duration>(wallNow - arrived);
             }
         if (!isDiscoveryRequest(seen.bytes))
             continue;
@@ -152,7 +162,7 @@ void ApplianceSim::run() {
             std::lock_guard<std::mutex> lock(mutex_);
             seen_.push_back(seen);
         }
-        if ((!loopback && !options_.anyPeer) || (!options_.onlyTo.empty() && seen.to != options_.onlyTo))
+        if ((!loopback && !options_.anyPeer) || (!options_.onlyTo.empty() && !options_.onlyTo.count(seen.to)))
             continue;
         ++requestNo;
         for (const auto& a : appliances_) {

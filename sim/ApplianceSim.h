@@ -1,6 +1,6 @@
 #pragma once
-// Simulated appliances: answer the finder's discovery request with one reply per
-// appliance, sent back to the request's sender. They only answer senders on loopback
+// Simulated appliances: answer the finder's discovery request, broadcast or unicast, with
+// one reply per appliance, sent back to the request's sender. They only answer senders on loopback
 // unless told they run inside a test network namespace.
 #include <array>
 #include <atomic>
@@ -36,7 +36,7 @@ std::vector<Appliance> sampleAppliances(int n);
 bool isDiscoveryRequest(const std::string& datagram);
 
 struct SeenRequest {
-    std::chrono::steady_clock::time_point at;
+    std::chrono::steady_clock::time_point at;  // when the system received it
     std::string from;     // sender address
     int fromPort = 0;
     std::string to;       // destination address of the datagram
@@ -49,7 +49,9 @@ public:
         std::string bindAddress = "0.0.0.0";
         int port = 15580;
         bool anyPeer = false;  // answer non-loopback senders: only inside a test namespace
-        std::string onlyTo;    // answer only requests sent to this address (a broadcast address)
+        // Answer only requests sent to one of these addresses (a broadcast address, the
+        // appliances' own unicast address); empty: every request.
+        std::set<std::string> onlyTo;
     };
 
     ApplianceSim(std::vector<Appliance> appliances, Options options);

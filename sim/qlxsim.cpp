@@ -3,7 +3,9 @@
 //               [--only-to A.B.C.D] [--log]
 //   --any-peer answers senders off loopback too: use it only inside a test network namespace.
 //   --first N skips the first N sample appliances (distinct MACs for a second simulator).
-//   --only-to answers only requests sent to that (broadcast) address.
+//   --only-to answers only requests sent to that address (a broadcast address, or the
+//             appliances' own unicast one); give it several times for several addresses.
+//   Unicast requests are answered like broadcast ones.
 //   --log prints every request seen at the end: "request MS FROM PORT TO HEX".
 #include <algorithm>
 #include <chrono>
@@ -42,7 +44,7 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "qlxsim: --only-to needs a value\n");
                 return 2;
             }
-            options.onlyTo = argv[++i];
+            options.onlyTo.insert(argv[++i]);
         }
         else if (a == "--delay") delay = value();
         else if (a == "--repeat") repeat = value();

@@ -11,6 +11,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <chrono>
+#include <cstring>
 #include <thread>
 #include <unistd.h>
 
@@ -146,9 +147,28 @@ void TNMUDP::SendDatagram(const char* buffer, int length) {
     remote.sin_family = AF_INET;
     remote.sin_port = htons(static_cast<std::uint16_t>(RemotePort));
     remote.sin_addr.s_addr = address;
-    // A failed send is neither reported nor repeated.
-    (void)::sendto(socket_, buffer, static_cast<std::size_t>(length), 0,
-                   reinterpret_cast<sockaddr*>(&remote), sizeof remote);
+    // A failed send is neither reported nor repeated; its code is kept for the caller.
+    iovec data{const_cast<char*>(buffer), static_cast<std::size_t>(length)};
+    msghdr message{};
+    message.msg_name = &remote;
+    message.msg_namelen = sizeof remote;
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    if (OutInterface > 0) {
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr* c = CMSG_FIRSTHDR(&message);
+        c->cmsg_level = IPPROTO_IP;
+        c->cmsg_type = IP_PKTINFO;
+        c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        in_pktinfo info{};
+        info.ipi_ifindex = OutInterface;
+        if (!OutSource.empty())
+            ::inet_pton(AF_INET, OutSource.c_str(), &info.ipi_spec_dst);
+        std::memcpy(CMSG_DATA(c), &info, sizeof info);
+    }
+    sendError_ = socket_ < 0 ? EBADF : ::sendmsg(socket_, &message, 0) < 0 ? errno : 0;
     if (OnDataSend)
         OnDataSend(*this);
 }

@@ -35,6 +35,11 @@ public:
     std::string RemoteHost;  // dotted address or host name
     int RemotePort = 0;
     int ReportLevel = 1;
+    // The interface the next datagrams leave by (its index; 0: the routing table decides)
+    // and the source address they carry then (dotted; empty: the interface's own). Two
+    // interfaces on one subnet share a route, which would send everything out of the first.
+    int OutInterface = 0;
+    std::string OutSource;
 
     // Closes the socket and binds a new one, on every assignment.
     void setLocalPort(int port);
@@ -61,6 +66,9 @@ public:
     // The error code of the last bind (0 when it succeeded). The endpoint itself goes on
     // unbound; a caller that needs the port looks here.
     int bindError() const { return bindError_; }
+    // The error code of the last send (0 when the socket took the datagram). The endpoint
+    // neither reports nor repeats a failed send; a caller that must know looks here.
+    int sendError() const { return sendError_; }
 
     // The receive buffer each new socket asks for (bytes); beyond the system's limit only
     // where the process may (SO_RCVBUFFORCE).
@@ -92,6 +100,7 @@ private:
     int socket_ = -1;
     int lastError_ = 0;
     int bindError_ = 0;
+    int sendError_ = 0;
     bool initialised_ = false;
     std::string lastStatus_;
     std::unique_ptr<Notify> notify_;

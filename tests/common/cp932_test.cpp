@@ -37,6 +37,21 @@ TEST(Cp932, BadInputIsReplacedNotDropped) {
     EXPECT_EQ(cp932::fromUtf8("a\xC3"), "a?");
 }
 
+// Only the bytes that are invalid go: a lead byte without its continuation bytes, or a
+// stray continuation byte, becomes one "?" and the valid text after it stays.
+TEST(Cp932, InvalidUtf8LosesNoValidByteAfterIt) {
+    const Case cases[] = {
+        {"?AB", "\xE3" "AB"},              // three-byte lead, then ASCII
+        {"?AB", "\xE3\x81" "AB"},          // cut after one continuation byte
+        {"?\x8C\x9F", "\xF0\xE6\xA4\x9C"},  // four-byte lead, then a whole 検
+        {"?A", "\xC3" "A"},
+        {"?A", "\x80" "A"},                // a continuation byte alone
+        {"?" "??" "A", "\xC0\xC1\xF5" "A"},   // bytes that never start a sequence
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(cp932::fromUtf8(c.utf8), c.sjis) << c.sjis;
+}
+
 TEST(Cp932, EveryByteValueSurvivesDecodingAsText) {
     std::string all;
     for (int i = 0; i < 256; ++i)

@@ -116,6 +116,26 @@ TEST(DiscoveryReply, ModelNameLinesAndTestMode) {
     EXPECT_EQ(namePrefix(7, rules), "seven");
 }
 
+// The display text is at most 16 bytes; a double-byte character the 16th byte would cut
+// in two is left out whole, so no half character (shown as garbage) ends a name.
+TEST(DiscoveryReply, ModelNameCutAtACharacterBoundary) {
+    const std::string kanji = sj("専");  // two bytes
+    struct Case {
+        const char* what;
+        std::string text, prefix;
+    } cases[] = {
+        {"16 single bytes of more", "ABCDEFGHIJKLMNOPQR", "ABCDEFGHIJKLMNOP"},
+        {"a character across the 16th byte", "ABCDEFGHIJKLMNO" + kanji + "Z", "ABCDEFGHIJKLMNO"},
+        {"a character ending at the 16th byte", "ABCDEFGHIJKLMN" + kanji + "Z", "ABCDEFGHIJKLMN" + kanji},
+        {"eight characters and more", kanji + kanji + kanji + kanji + kanji + kanji + kanji + kanji + kanji,
+         kanji + kanji + kanji + kanji + kanji + kanji + kanji + kanji},
+        {"half-width katakana are single bytes", std::string(15, '\xB1') + kanji, std::string(15, '\xB1')},
+        {"a line that ends within 16 bytes is whole", "ABC" + kanji, "ABC" + kanji},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(namePrefix(9, DecodeRules{{"009 " + c.text}, "0"}), c.prefix) << c.what;
+}
+
 TEST(TextConversions, HexToInt) {
     struct Case {
         const char* text;

@@ -36,6 +36,8 @@ public:
     std::string hostName() override { return "testhost"; }
     HostLookup lookup(const std::string&) override { return {"testhost.example", {address_}}; }
     std::vector<InterfaceAddress> interfaces() override { return {}; }
+    // Every route leaves from the one address.
+    RouteSource routeTo(const std::string&) override { return {address_}; }
 
 private:
     std::string address_;

@@ -28,6 +28,7 @@
 #include "cp932.h"
 #include "fakes.h"
 #include "guardedapp.h"
+#include "noroute.h"
 #include "portlock.h"
 #include "qtext.h"
 #include "waituntil.h"
@@ -627,6 +628,36 @@ TEST_F(SearchRun, EveryNetworkWithoutAnInterfaceEndsAsNothingFound) {
     EXPECT_EQ(form->Run.FoundCount, 0);
     ASSERT_EQ(dialogs->shown.size(), 1u);
     EXPECT_EQ(lastBox().kind, "warning");
+}
+
+// No route to the network searched: not one request leaves. The run ends with the error
+// box and the socket's text (not with "nothing found" and the firewall hint), and the
+// hidden receive log names the network.
+TEST_F(SearchRun, NoRequestLeftEndsWithTheErrorBox) {
+    if (!unroutable("192.0.2.255"))
+        GTEST_FAIL() << "192.0.2.255 has a route here: the suite runs in a private network namespace";
+    auto* app = static_cast<GuardedApplication*>(QCoreApplication::instance());
+    std::vector<std::string> errors;
+    app->setErrorSink([&](const std::string& m) { errors.push_back(m); });
+    FormServices s;
+    s.dialogs = dialogs;
+    s.addresses = std::make_shared<FixedAddressSource>("192.0.2.5");
+    s.tickMs = 100;
+    s.finalWaitMs = 100;
+    StartSettings settings = StartSettings::defaults();
+    settings.settingsFileExists = true;
+    TqsearchForm form(s, settings);
+    search(form);
+    ASSERT_TRUE(waitUntil([&] { return !errors.empty(); }, 3000));
+    EXPECT_EQ(errors, std::vector<std::string>{"No discovery request could be sent: Network is unreachable"});
+    EXPECT_TRUE(dialogs->shown.empty()) << dialogs->shown.front().text;
+    EXPECT_TRUE(form.Panel4->isHidden());
+    EXPECT_TRUE(form.BitBtn2->isEnabled());
+    const std::string line = "request to 192.0.2.255 (network of 192.0.2.5) not sent: Network is unreachable";
+    EXPECT_EQ(std::count(form.Run.Memo1.begin(), form.Run.Memo1.end(), line), 1);
+    EXPECT_EQ(form.Run.Sent, 0);
+    EXPECT_EQ(form.Run.Failed, 3);
+    app->setErrorSink(&GuardedApplication::showErrorBox);
 }
 
 // A flood during a run: 100,000 datagrams, half random bytes, half valid replies with

@@ -347,3 +347,42 @@ TEST_F(TempDir, FolderWithoutNewFilesIsWrittenInPlace) {
         EXPECT_EQ(bytesOf(file), ok ? "; keep\r\n[http]\r\nport=8080\r\n" : before);
     }
 }
+
+// A settings file beside the program that this user may not write is the seed: its values
+// start a user who has no file yet, and the first save into the user's own file starts
+// from its text, so what the save never writes (testmode, a comment) is kept. From then
+// on the user's own file is what counts.
+TEST_F(TempDir, SeedFileStartsTheUsersOwnFile) {
+    const fs::path seed = dir / "beside.Ini", own = dir / "config" / "qlxsearch" / "qlxsearch.Ini";
+    const std::string seedText = "; site defaults\r\n[http]\r\nport=8080\r\n[system]\r\ntestmode=1\r\n";
+    writeBytes(seed, seedText);
+    const SettingsPaths paths{own.string(), "", seed.string()};
+
+    std::string error;
+    FinderSettings s = readSettings(paths, &error);
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(s.WebPort, "8080");
+    EXPECT_EQ(s.TestMode, "1");
+
+    saveSettings(own.string(), saveEntries({"T", "23", "qterm", true}, "8081", "S"), {}, FileOps::system(),
+                 seed.string());
+    EXPECT_EQ(bytesOf(seed), seedText) << "the seed is only read";
+    const std::string ownText = bytesOf(own);
+    EXPECT_EQ(ownText.rfind("; site defaults\r\n", 0), 0u) << ownText;
+    EXPECT_NE(ownText.find("port=8081\r\n"), std::string::npos) << ownText;
+    EXPECT_NE(ownText.find("testmode=1\r\n"), std::string::npos) << ownText;
+
+    // The user's own file now wins over the seed, whatever the seed says later.
+    writeBytes(seed, "[http]\r\nport=9999\r\n");
+    EXPECT_EQ(readSettings(paths).WebPort, "8081");
+    saveSettings(own.string(), saveEntries({"T", "23", "qterm", true}, "8082", "S"), {}, FileOps::system(),
+                 seed.string());
+    EXPECT_EQ(bytesOf(own).find("9999"), std::string::npos);
+
+    // A seed that cannot be read is said like any unreadable settings file.
+    fs::remove_all(own.parent_path());
+    fs::remove(seed);
+    fs::create_directory(seed);
+    readSettings(paths, &error);
+    EXPECT_EQ(error, cp932::fromUtf8("ファイル " + seed.string() + " は開けません"));
+}

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "spawn.h"
@@ -67,6 +71,44 @@ TEST_F(SingleInstance, SecondStartEndsAtOnceAndTheLockDiesWithTheProcess) {
     EXPECT_TRUE(waitForLock(dir + "/zqh0003.lock", 10000));
     usleep(300 * 1000);
     EXPECT_EQ(waitExit(third, 0), -1) << "after the first has gone a new finder runs";
+}
+
+// The system call the process waits in, from /proc (-1 while it runs or cannot be read).
+long waitingIn(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/syscall");
+    std::string first;
+    in >> first;
+    return !first.empty() && std::isdigit(static_cast<unsigned char>(first[0])) ? std::stol(first) : -1;
+}
+
+bool inEventLoop(long call) {
+#ifdef SYS_poll
+    if (call == SYS_poll)
+        return true;
+#endif
+    return call == SYS_ppoll;
+}
+
+// A FIFO at the settings path must not hold the window in open(), waiting for a writer,
+// while it holds the instance lock (every later start would end silently): the window
+// reaches its event loop, where it shows that the file cannot be read.
+TEST_F(SingleInstance, FifoSettingsFileDoesNotHoldTheWindow) {
+    const std::string copy = dir + "/qlxsearch";
+    std::filesystem::copy_file(QLXSEARCH_PATH, copy);
+    ASSERT_EQ(::mkfifo((dir + "/qlxsearch.Ini").c_str(), 0600), 0);
+    first = spawnProgram({copy, "--address", "127.0.0.1"},
+                         {"QLX_LOCK_DIR=" + dir, "QT_QPA_PLATFORM=offscreen", "HOME=" + dir});
+    ASSERT_GT(first, 0);
+    ASSERT_TRUE(waitForLock(dir + "/zqh0003.lock", 10000));
+    long call = -1;
+    for (int waited = 0; waited < 20000 && !inEventLoop(call); waited += 20) {
+        usleep(20 * 1000);
+        call = waitingIn(first);
+    }
+    EXPECT_TRUE(inEventLoop(call)) << "the window waits in system call " << call << ", not in its event loop";
+    EXPECT_NE(call, SYS_openat);
+    EXPECT_EQ(waitExit(first, 0), -1) << "the window still runs";
+    EXPECT_TRUE(std::filesystem::is_fifo(dir + "/qlxsearch.Ini"));
 }
 
 TEST(CommandLine, BadAddressIsRefused) {

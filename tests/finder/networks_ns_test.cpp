@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <sys/socket.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 
 #include "Discovery.h"
@@ -63,7 +66,9 @@ std::string requestHex(Octets local) {
     return hexText(std::string(r.begin(), r.end()));
 }
 
-class TwoAdapters : public ::testing::Test {
+// Test network namespaces joined by veth pairs, simulated appliances in them and a copy of
+// the finder; everything is removed again at the end, also after a failure.
+class Namespaces : public ::testing::Test {
 protected:
     void SetUp() override {
         const bool required = [] {
@@ -78,25 +83,21 @@ protected:
         if (!missing.empty()) {
             if (required)
                 FAIL() << "needs " << missing;
-            GTEST_SKIP() << "needs " << missing << "; the two-adapter tests did not run";
+            GTEST_SKIP() << "needs " << missing << "; the namespace tests did not run";
         }
-        const std::string id = std::to_string(getpid());
+        id = std::to_string(getpid());
         finderNs = "qlxnf" + id;
-        wideNs = "qlxnw" + id;
-        narrowNs = "qlxnn" + id;
-        for (const auto& ns : {finderNs, wideNs, narrowNs}) {
-            ASSERT_EQ(sh("ip netns add " + ns), 0) << "ip netns add " << ns;
-            made.push_back(ns);
-        }
-        // The /16 as a DHCP client sets it up (with its broadcast address), the /24 as a
-        // plain "ip addr add" does (the system then reports none).
-        link(finderNs, "qfw" + id, "10.78.1.1/16 brd +", wideNs, "qsw" + id, "10.78.2.20/16 brd +");
-        link(finderNs, "qfn" + id, "192.168.77.1/24", narrowNs, "qsn" + id, "192.168.77.2/24");
+        makeNs(finderNs);
         char tmpl[] = "/tmp/qlx-networks-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         dir = tmpl;
         // A copy of the finder in a folder of its own: its settings file lies beside it.
         ASSERT_EQ(sh("cp " + std::string(QLXSEARCH_PATH) + " " + dir + "/qlxsearch"), 0);
+    }
+
+    void makeNs(const std::string& ns) {
+        ASSERT_EQ(sh("ip netns add " + ns), 0) << "ip netns add " << ns;
+        made.push_back(ns);
     }
 
     void link(const std::string& nsA, const std::string& a, const std::string& addrA, const std::string& nsB,
@@ -120,14 +121,23 @@ protected:
             sh("rm -rf " + dir);
     }
 
-    // Appliances in `ns` answering requests to `broadcast` only; started when ready.
-    void startSim(const std::string& ns, const std::string& broadcast, int first, const std::string& log) {
+    // Appliances in `ns` answering requests to `onlyTo` only; started when ready.
+    void startSim(const std::string& ns, const std::string& onlyTo, int first, const std::string& log,
+                  int count = 2) {
         pid_t p = spawnProgram({"/bin/sh", "-c",
-                                "exec ip netns exec " + ns + " " + QLXSIM_PATH + " --any-peer --log --count 2 --first " +
-                                    std::to_string(first) + " --only-to " + broadcast + " > " + log});
+                                "exec ip netns exec " + ns + " " + QLXSIM_PATH + " --any-peer --log --count " +
+                                    std::to_string(count) + " --first " + std::to_string(first) + " --only-to " +
+                                    onlyTo + " > " + log});
         ASSERT_GT(p, 0);
         sims.push_back(p);
         ASSERT_TRUE(waitFor([&] { return slurp(log).find("answering") != std::string::npos; }, 5000)) << log;
+    }
+    // Stops the simulators; what the one that logged to `log` saw.
+    std::vector<Seen> stopSim(const std::string& log) {
+        for (pid_t p : sims)
+            killAndReap(p, SIGTERM);
+        sims.clear();
+        return requestsIn(slurp(log));
     }
     void startBoth() {
         startSim(wideNs, "10.78.255.255", 0, dir + "/wide.log");
@@ -171,9 +181,27 @@ protected:
         }
     }
 
-    std::string finderNs, wideNs, narrowNs, dir;
+    std::string id, finderNs, wideNs, narrowNs, dir;
     std::vector<std::string> made;
     std::vector<pid_t> sims;
+};
+
+// The finder with two adapters: a /16 and a /24.
+class TwoAdapters : public Namespaces {
+protected:
+    void SetUp() override {
+        Namespaces::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        wideNs = "qlxnw" + id;
+        narrowNs = "qlxnn" + id;
+        makeNs(wideNs);
+        makeNs(narrowNs);
+        // The /16 as a DHCP client sets it up (with its broadcast address), the /24 as a
+        // plain "ip addr add" does (the system then reports none).
+        link(finderNs, "qfw" + id, "10.78.1.1/16 brd +", wideNs, "qsw" + id, "10.78.2.20/16 brd +");
+        link(finderNs, "qfn" + id, "192.168.77.1/24", narrowNs, "qsn" + id, "192.168.77.2/24");
+    }
 };
 
 const char* kWideMacs[] = {"00:80:45:00:00:00", "00:80:45:00:00:01"};
@@ -296,4 +324,169 @@ TEST_F(TwoAdapters, ProgressLineOnlyOnATerminal) {
     EXPECT_EQ(r.out.find('\n'), std::string::npos) << r.out;  // one line, rewritten in place
     const std::string table = slurp(dir + "/table");
     EXPECT_NE(table.find("00:80:45:00:00:03"), std::string::npos) << table;
+}
+
+namespace {
+
+// The finder with two interfaces on one subnet (192.168.88.1/24 and .2/24), each a veth
+// to an appliance namespace of its own: the two sides are only reachable each by its own
+// interface, as two switches on one subnet are.
+class OneSubnetTwice : public Namespaces {
+protected:
+    void SetUp() override {
+        Namespaces::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        // The two sides in the places of the wide and the narrow network.
+        wideNs = "qlxna" + id;
+        narrowNs = "qlxnb" + id;
+        makeNs(wideNs);
+        makeNs(narrowNs);
+        link(finderNs, "qfa" + id, "192.168.88.1/24 brd +", wideNs, "qsa" + id, "192.168.88.10/24 brd +");
+        link(finderNs, "qfb" + id, "192.168.88.2/24 brd +", narrowNs, "qsb" + id, "192.168.88.20/24 brd +");
+        // As systemd sets it: loose reverse-path filtering, whatever the host has.
+        ASSERT_EQ(sh("ip netns exec " + finderNs + " sysctl -w net.ipv4.conf.all.rp_filter=2"), 0);
+    }
+    void startSides() {
+        startSim(wideNs, "192.168.88.255", 0, dir + "/wide.log");
+        startSim(narrowNs, "192.168.88.255", 2, dir + "/narrow.log");
+    }
+};
+
+}  // namespace
+
+// Every network's requests leave by the interface that holds its address: each side gets
+// the requests carrying its own interface's address, and both sides' appliances are listed.
+TEST_F(OneSubnetTwice, EachInterfaceSearchesItsOwnSide) {
+    startSides();
+    const Result r = scan("--all-networks --format csv");
+    auto [a, b] = stopSims();
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const char* mac : {kWideMacs[0], kWideMacs[1], kNarrowMacs[0], kNarrowMacs[1]})
+        EXPECT_NE(r.out.find(mac), std::string::npos) << r.out;
+    expectRequests(a, "192.168.88.1", "192.168.88.255", {192, 168, 88, 1});
+    expectRequests(b, "192.168.88.2", "192.168.88.255", {192, 168, 88, 2});
+
+    // The second interface's address named alone: its side only, from it.
+    startSides();
+    const Result second = scan("--address 192.168.88.2 --format csv");
+    std::tie(a, b) = stopSims();
+    EXPECT_EQ(second.status, 0) << second.err;
+    EXPECT_NE(second.out.find(kNarrowMacs[0]), std::string::npos) << second.out;
+    EXPECT_EQ(second.out.find(kWideMacs[0]), std::string::npos) << second.out;
+    EXPECT_TRUE(a.empty());
+    expectRequests(b, "192.168.88.2", "192.168.88.255", {192, 168, 88, 2});
+}
+
+// The window does the same.
+TEST_F(OneSubnetTwice, WindowSearchesBothSides) {
+    startSides();
+    const Result r = inFinder(SEARCH_PROBE_PATH, "--all-networks");
+    auto [a, b] = stopSims();
+    EXPECT_NE(r.out.find("found 4\n"), std::string::npos) << r.out << r.err;
+    ASSERT_EQ(a.size(), 3u);
+    ASSERT_EQ(b.size(), 3u);
+    EXPECT_EQ(a[0].from, "192.168.88.1");
+    EXPECT_EQ(b[0].from, "192.168.88.2");
+    EXPECT_EQ(b[0].hex, requestHex({192, 168, 88, 2}));
+}
+
+namespace {
+
+// Appliances behind a router: the finder on 10.1.0.1/24 (and on a second network,
+// 192.168.99.1/24, that leads nowhere), a router on 10.1.0.254 with forwarding on, and
+// behind it the appliance on 10.2.0.20. The router sends all of 10.2.0.0/24 to the
+// appliance's namespace (over a link of its own, 10.3.0.0/24), which takes every address
+// of it as its own: its simulator sees every request of a range and answers only those
+// sent to 10.2.0.20.
+class BehindARouter : public Namespaces {
+protected:
+    void SetUp() override {
+        Namespaces::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        routerNs = "qlxnr" + id;
+        applianceNs = "qlxnp" + id;
+        makeNs(routerNs);
+        makeNs(applianceNs);
+        link(finderNs, "qfr" + id, "10.1.0.1/24 brd +", routerNs, "qrf" + id, "10.1.0.254/24 brd +");
+        link(routerNs, "qrp" + id, "10.3.0.254/24 brd +", applianceNs, "qpr" + id, "10.3.0.20/24 brd +");
+        // The second network: a veth pair with both ends in the finder's namespace.
+        ASSERT_EQ(sh("ip -n " + finderNs + " link add qfo" + id + " type veth peer name qfq" + id), 0);
+        ASSERT_EQ(sh("ip -n " + finderNs + " addr add 192.168.99.1/24 brd + dev qfo" + id), 0);
+        ASSERT_EQ(sh("ip -n " + finderNs + " link set qfo" + id + " up"), 0);
+        ASSERT_EQ(sh("ip -n " + finderNs + " link set qfq" + id + " up"), 0);
+        ASSERT_EQ(sh("ip -n " + finderNs + " route add 10.2.0.0/24 via 10.1.0.254"), 0);
+        ASSERT_EQ(sh("ip -n " + routerNs + " route add 10.2.0.0/24 via 10.3.0.20"), 0);
+        ASSERT_EQ(sh("ip -n " + applianceNs + " route add default via 10.3.0.254"), 0);
+        ASSERT_EQ(sh("ip -n " + applianceNs + " route add local 10.2.0.0/24 dev lo"), 0);
+        ASSERT_EQ(sh("ip netns exec " + routerNs + " sysctl -w net.ipv4.ip_forward=1"), 0);
+    }
+    void startAppliance() { startSim(applianceNs, "10.2.0.20", 0, dir + "/appliance.log", 1); }
+    std::string routerNs, applianceNs;
+};
+
+}  // namespace
+
+// A probe lists the appliance a broadcast cannot reach. Each request goes to the probed
+// address from port 9010 and carries the address the route to it leaves from (10.1.0.1),
+// not that of the first network searched (192.168.99.1).
+TEST_F(BehindARouter, ProbeFindsWhatABroadcastCannot) {
+    startAppliance();
+    const Result broadcast = scan("--address 192.168.99.1 --address 10.1.0.1 --format csv");
+    EXPECT_EQ(broadcast.status, 1) << broadcast.err;
+    EXPECT_EQ(broadcast.out.find(kWideMacs[0]), std::string::npos) << broadcast.out;
+    EXPECT_TRUE(stopSim(dir + "/appliance.log").empty()) << "no broadcast crosses the router";
+
+    startAppliance();
+    const Result probe = scan("--address 192.168.99.1 --probe 10.2.0.20 --format csv");
+    const auto seen = stopSim(dir + "/appliance.log");
+    EXPECT_EQ(probe.status, 0) << probe.err;
+    EXPECT_EQ(probe.err, "");
+    EXPECT_NE(probe.out.find(kWideMacs[0]), std::string::npos) << probe.out;
+    expectRequests(seen, "10.1.0.1", "10.2.0.20", {10, 1, 0, 1});
+}
+
+// A /24 range: every host address three times, in rounds a second apart, never faster than
+// 10 requests in 10 ms (measured where they arrive, by the kernel's clock); the one that
+// answers is listed. The settings file's probe list adds to the command line's.
+TEST_F(BehindARouter, RangeIsPacedAndEveryHostIsAsked) {
+    writeBytes(dir + "/qlxsearch.Ini", "[system]\r\nprobe=10.2.0.0/24\r\n");
+    startAppliance();
+    const Result r = scan("--address 192.168.99.1 --probe 10.2.0.20 --format csv");
+    std::vector<Seen> seen = stopSim(dir + "/appliance.log");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(kWideMacs[0]), std::string::npos) << r.out;
+    ASSERT_EQ(seen.size(), 3u * 254);
+    std::map<std::string, int> perAddress;
+    for (const auto& s : seen) {
+        ++perAddress[s.to];
+        EXPECT_EQ(s.from, "10.1.0.1");
+        EXPECT_EQ(s.fromPort, 9010);
+        EXPECT_EQ(s.hex, requestHex({10, 1, 0, 1}));
+    }
+    EXPECT_EQ(perAddress.size(), 254u);
+    EXPECT_EQ(perAddress.count("10.2.0.0") + perAddress.count("10.2.0.255"), 0u) << "no network or broadcast address";
+    for (const auto& [address, n] : perAddress)
+        EXPECT_EQ(n, 3) << address;
+    // 10 in any 10 ms: 101 requests span at least 100 ms. A little is given for the
+    // arrival stamps' jitter; a machine that is slow only spreads them further.
+    std::sort(seen.begin(), seen.end(), [](const Seen& a, const Seen& b) { return a.ms < b.ms; });
+    for (std::size_t i = 0; i + 100 < seen.size(); ++i)
+        ASSERT_GE(seen[i + 100].ms - seen[i].ms, 90) << "requests " << i << " to " << i + 100;
+    // Three rounds: the first request of each a second after the one before.
+    EXPECT_NEAR(seen[254].ms - seen[0].ms, 1000, 300);
+    EXPECT_NEAR(seen[508].ms - seen[254].ms, 1000, 300);
+}
+
+// The window probes the same way, with its other networks.
+TEST_F(BehindARouter, WindowProbesToo) {
+    startAppliance();
+    const Result r = inFinder(SEARCH_PROBE_PATH, "--all-networks --probe 10.2.0.20");
+    const auto seen = stopSim(dir + "/appliance.log");
+    EXPECT_NE(r.out.find("found 1\n"), std::string::npos) << r.out << r.err;
+    EXPECT_NE(r.out.find(std::string("mac ") + kWideMacs[0] + "\n"), std::string::npos) << r.out;
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0].to, "10.2.0.20");
+    EXPECT_EQ(seen[0].hex, requestHex({10, 1, 0, 1}));
 }

@@ -1,6 +1,7 @@
 // Runs one search of the finder's window with the system's own address rules and
 // prints what it found: used by the namespace tests.
-// Options: --all-networks, --address A.B.C.D (repeatable), --tick MS (300 by default).
+// Options: --all-networks, --address A.B.C.D (repeatable), --probe ADDRESS[/NN]
+// (repeatable), --tick MS (300 by default).
 // "searching" is printed once the run holds its port.
 #include <QPushButton>
 #include <QTimer>
@@ -20,7 +21,12 @@ int main(int argc, char** argv) {
             services.targets.allNetworks = true;
         else if (std::strcmp(argv[i], "--address") == 0 && i + 1 < argc)
             services.targets.addresses.push_back(argv[++i]);
-        else if (std::strcmp(argv[i], "--tick") == 0 && i + 1 < argc)
+        else if (std::strcmp(argv[i], "--probe") == 0 && i + 1 < argc) {
+            ProbeRange r;
+            if (!parseProbe(argv[++i], r).empty())
+                return 2;
+            services.targets.probes.push_back(r);
+        } else if (std::strcmp(argv[i], "--tick") == 0 && i + 1 < argc)
             services.tickMs = std::atoi(argv[++i]);
     }
     GuardedApplication app(argc, argv);

@@ -4,6 +4,8 @@
 #include <fstream>
 #include <algorithm>
 #include <map>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "Discovery.h"
 #include "Settings.h"
@@ -40,24 +42,35 @@ TEST(WithExtension, ReplacesOrAppends) {
     EXPECT_EQ(withExtension("/opt/.qlx", ".dat"), "/opt/.qlx.dat");
 }
 
-TEST(SettingsPaths, BesideTheExecutableUnlessInstalled) {
+// Beside the executable only when this user may write the file there, or make it there;
+// else the user's own folder, with a file beside the executable that someone else made
+// (root, say) as the seed. One run as root so never takes every user's settings over.
+TEST(SettingsPaths, BesideTheExecutableOnlyWhenThisUserMayWriteThere) {
+    const std::string beside = "/opt/q/qlxsearch.Ini";
     struct Case {
         const char* name;
-        bool iniBeside, folderWritable;
-        std::string xdg, home, want;
+        bool iniBeside, iniWritable, folderWritable;
+        std::string xdg, home, want, seed;
     } cases[] = {
-        {"writable folder", false, true, "/x", "/home/u", "/opt/q/qlxsearch.Ini"},
-        {"file already there", true, false, "/x", "/home/u", "/opt/q/qlxsearch.Ini"},
-        {"installed, XDG set", false, false, "/x", "/home/u", "/x/qlxsearch/qlxsearch.Ini"},
-        {"installed, no XDG", false, false, "", "/home/u",
-         "/home/u/.config/qlxsearch/qlxsearch.Ini"},
-        {"installed, relative XDG ignored", false, false, "rel", "/home/u",
-         "/home/u/.config/qlxsearch/qlxsearch.Ini"},
+        {"writable folder", false, false, true, "/x", "/home/u", beside, ""},
+        {"own file there, folder read-only", true, true, false, "/x", "/home/u", beside, ""},
+        {"someone else's file in a writable folder", true, false, true, "/x", "/home/u",
+         "/x/qlxsearch/qlxsearch.Ini", beside},
+        {"someone else's file, no XDG", true, false, false, "", "/home/u",
+         "/home/u/.config/qlxsearch/qlxsearch.Ini", beside},
+        {"someone else's file, no home either", true, false, false, "", "", beside, ""},
+        {"installed, XDG set", false, false, false, "/x", "/home/u", "/x/qlxsearch/qlxsearch.Ini", ""},
+        {"installed, no XDG", false, false, false, "", "/home/u",
+         "/home/u/.config/qlxsearch/qlxsearch.Ini", ""},
+        {"installed, relative XDG ignored", false, false, false, "rel", "/home/u",
+         "/home/u/.config/qlxsearch/qlxsearch.Ini", ""},
     };
     for (const auto& c : cases) {
         PathProbe probe;
-        probe.fileExists = [&](const std::string& p) {
-            return c.iniBeside && p == "/opt/q/qlxsearch.Ini";
+        probe.fileExists = [&](const std::string& p) { return c.iniBeside && p == beside; };
+        probe.fileWritable = [&](const std::string& p) {
+            EXPECT_EQ(p, beside);
+            return c.iniWritable;
         };
         probe.folderWritable = [&](const std::string& d) {
             EXPECT_EQ(d, "/opt/q");
@@ -67,6 +80,7 @@ TEST(SettingsPaths, BesideTheExecutableUnlessInstalled) {
         probe.home = c.home;
         SettingsPaths p = settingsPaths("/opt/q/qlxsearch", probe);
         EXPECT_EQ(p.settingsFile, c.want) << c.name;
+        EXPECT_EQ(p.seedFile, c.seed) << c.name;
         EXPECT_EQ(p.modelNameFile, withExtension(c.want, ".dat")) << c.name;
     }
 }
@@ -134,4 +148,16 @@ TEST(SettingsPaths, ModelNameFileBesideTheProgramElseSettingsFolderElseSite) {
         probe.home = "/home/u";
         EXPECT_EQ(settingsPaths("/opt/q/qlxsearch", probe).modelNameFile, c.want) << c.name;
     }
+}
+
+// A FIFO at the model-name path is no model-name file: no lines, and nothing waits for a
+// writer that never comes.
+TEST(ModelLines, FifoGivesNoLinesAndDoesNotWait) {
+    fs::path dir = fs::temp_directory_path() / ("qlx-dat-fifo-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const fs::path fifo = dir / "qlxsearch.dat";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_TRUE(loadModelLines(fifo.string()).empty());
+    fs::remove_all(dir);
 }

@@ -370,3 +370,42 @@ TEST_F(Panel, UnreadableOrFullSettingsFileLosesNothing) {
         EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1) << c.name;
     }
 }
+
+// The settings file beside the program belongs to someone else (root ran the finder
+// there once): the window starts from its values, and saves go to this user's own file,
+// which starts as a copy of it; the file beside the program stays as it was.
+TEST_F(Panel, SeedFileGivesTheStartAndTheSavesGoToTheUsersOwnFile) {
+    const fs::path beside = dir / "beside.Ini";
+    const std::string seedText = "[http]\r\nport=8080\r\n[system]\r\ntestmode=1\r\nprobe=10.2.0.20\r\n";
+    writeBytes(beside, seedText);
+    paths.settingsFile = (dir / "config" / "qlxsearch" / "qlxsearch.Ini").string();
+    paths.seedFile = beside.string();
+    auto form = open();
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(q(form->Edit1), "8080");
+    EXPECT_EQ(form->Run.Decode.testMode, "1");
+    ASSERT_EQ(form->Run.targets.probes.size(), 1u);
+    EXPECT_TRUE(form->FirstRun) << "this user has no settings file yet";
+    form->BitBtn4->click();
+    form->Edit2->setText("2323");
+    form->BitBtn5->click();
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(bytesOf(beside), seedText);
+    const std::string own = bytesOf(paths.settingsFile);
+    EXPECT_NE(own.find("port=2323\r\n"), std::string::npos) << own;
+    EXPECT_NE(own.find("testmode=1\r\nprobe=10.2.0.20\r\n"), std::string::npos) << own;
+}
+
+// A bad probe list in the settings file is said at start and not used; the rest of the
+// settings are.
+TEST_F(Panel, BadProbeListIsShownAtStartAndLeftOut) {
+    writeBytes(ini(), "[http]\r\nport=8080\r\n[system]\r\nprobe=10.2.0.20, 10.3.0.0/16\r\n");
+    auto form = open();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], "[system] probe needs an IPv4 address A.B.C.D or a range A.B.C.D/NN with NN from 22 "
+                         "to 32: 10.3.0.0/16");
+    EXPECT_TRUE(form->Run.targets.probes.empty());
+    EXPECT_EQ(q(form->Edit1), "8080");
+    form.reset();
+    EXPECT_NE(bytesOf(ini()).find("probe=10.2.0.20, 10.3.0.0/16\r\n"), std::string::npos) << "never written";
+}
