@@ -14,6 +14,7 @@
 #include "stdoutput.h"
 
 int runQterm(int argc, char** argv, const std::function<void(TqTermMain&)>& started) {
+    stdoutput::holdClosedStreams();
     // Help, version and usage errors need no display, so they come before the application.
     CommandLine cl = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     switch (cl.action) {
