@@ -7,12 +7,10 @@
 #include <iterator>
 #include <thread>
 
-#include <QEventLoop>
-#include <QTimer>
-
 #include "Launch.h"
 #include "children.h"
 #include "cp932.h"
+#include "eventloop.h"
 
 namespace fs = std::filesystem;
 
@@ -147,24 +145,6 @@ TEST(LaunchFailureText, NamesWhatAndWhy) {
     // The configured bytes are kept as they are: a CP932 name shows as itself.
     EXPECT_NE(launchFailureText({W::Program, sj("端末"), C::NotFound}).find(sj("端末")), std::string::npos);
 }
-
-namespace {
-
-// Runs the event loop until `done` or the timeout; what is watched ends on the loop.
-template <typename F>
-bool spinUntil(F done, int timeoutMs) {
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done()) loop.quit();
-    });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    poll.start(5);
-    loop.exec();
-    return done();
-}
-
-}  // namespace
 
 // The real launcher against a fake xdg-open on its PATH: what the opener gets, and which
 // ends of it are failures. Each launch is waited for until it has been reaped, so a

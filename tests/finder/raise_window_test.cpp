@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QEventLoop>
-#include <QTimer>
 #include <filesystem>
 #include <future>
 #include <thread>
@@ -10,26 +8,13 @@
 #include "RaiseChannel.h"
 #include "RaiseWatch.h"
 #include "Unit1.h"
+#include "eventloop.h"
 #include "fakes.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-template <typename F>
-bool waitUntil(F done, int timeoutMs) {
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    poll.start(5);
-    loop.exec();
-    return done();
-}
 
 std::unique_ptr<TqsearchForm> makeForm() {
     FormServices svc;
@@ -75,11 +60,11 @@ TEST(RaiseWindow, RequestOnTheSocketBringsTheWindowToTheFront) {
         };
         for (const Step& st : steps) {
             st.hide();
-            ASSERT_TRUE(waitUntil([&] { return !form->isActiveWindow() && other.isActiveWindow(); }, 5000)) << st.name;
+            ASSERT_TRUE(spinUntil([&] { return !form->isActiveWindow() && other.isActiveWindow(); }, 5000)) << st.name;
             auto asked = std::async(std::launch::async, [&] { return askToRaise(path, 10s); });
-            ASSERT_TRUE(waitUntil([&] { return asked.wait_for(0s) == std::future_status::ready; }, 15000)) << st.name;
+            ASSERT_TRUE(spinUntil([&] { return asked.wait_for(0s) == std::future_status::ready; }, 15000)) << st.name;
             EXPECT_TRUE(asked.get().raised) << st.name;
-            EXPECT_TRUE(waitUntil([&] { return form->isActiveWindow(); }, 5000)) << st.name;
+            EXPECT_TRUE(spinUntil([&] { return form->isActiveWindow(); }, 5000)) << st.name;
             EXPECT_FALSE(form->isMinimized()) << st.name;
             EXPECT_TRUE(form->isVisible()) << st.name;
         }
