@@ -106,7 +106,7 @@ private:
         } catch (const std::exception& e) {
             error_ = cp932::toUtf8(e.what());
             if (endpoint_.bindError() == EADDRINUSE)
-                error_ += " (a finder window or another scan may hold it)";
+                error_ += "（検索ウィンドウか別のスキャンが使用中の可能性があります）";
             finish();
         }
     }

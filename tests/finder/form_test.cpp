@@ -564,7 +564,7 @@ TEST_F(SearchRun, PortHeldElsewhereEndsTheRunWithItsCause) {
 
     form->BitBtn2->click();
     ASSERT_TRUE(waitUntil([&] { return !errors.empty(); }, 3000));
-    EXPECT_EQ(errors, std::vector<std::string>{"UDP port 9010 is in use by another program"});
+    EXPECT_EQ(errors, std::vector<std::string>{sj("UDP ポート 9010 は他のプログラムが使用中です")});
     EXPECT_TRUE(form->BitBtn2->isEnabled());
     EXPECT_TRUE(form->ComboBox1->isEnabled());
     EXPECT_TRUE(form->StringGrid1->isEnabled());
