@@ -5,7 +5,9 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QKeyEvent>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -17,6 +19,7 @@
 
 #include "KeyMap.h"
 #include "OutputView.h"
+#include "PastePreview.h"
 #include "cp932.h"
 #include "guardedapp.h"
 #include "mainform.h"
@@ -55,6 +58,7 @@ void TqTermMain::setUpFeatures() {
     logSettings_ = readLogSettings(qtermSettingsPath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")),
                                    std::getenv("HOME"));
     logTimestamps_ = args_.logTimestamps || logSettings_.timestamps;
+    pasteSettings_ = readPasteSettings(qtermSettingsPath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")));
 
     // An existing file is appended to, never overwritten, so the dialog does not ask.
     askLogFile = [this](const std::string& suggested) {
@@ -65,7 +69,30 @@ void TqTermMain::setUpFeatures() {
     };
     confirmLargePaste = [this](std::size_t bytes) {
         const QString text = ui("%1 バイトのテキストを貼り付けて送信しますか?").arg(bytes);
-        return QMessageBox::question(this, ui("貼り付け"), text) == QMessageBox::Yes;
+        QMessageBox box(QMessageBox::Question, ui("貼り付け"), text, QMessageBox::Yes | QMessageBox::No, this);
+        return ask(box) == QMessageBox::Yes;
+    };
+    previewPaste = [this](const QString& text, std::size_t bytes, std::size_t lines) -> std::optional<QString> {
+        PastePreview preview(text, bytes, lines, this);
+        if (ask(preview) != QDialog::Accepted)
+            return std::nullopt;
+        return preview.text();
+    };
+    askLineDelay = [this](int currentMs) -> std::optional<int> {
+        QInputDialog dialog(this);
+        dialog.setWindowTitle(ui("貼り付けの行間隔"));
+        dialog.setLabelText(ui("貼り付けの各行を送る間隔 (ミリ秒、0 は待たない):"));
+        dialog.setInputMode(QInputDialog::IntInput);
+        dialog.setIntRange(0, kMaxLineDelayMs);
+        dialog.setIntStep(10);
+        dialog.setIntValue(currentMs);
+        if (ask(dialog) != QDialog::Accepted)
+            return std::nullopt;
+        return dialog.intValue();
+    };
+    showNotice = [this](const QString& message) {
+        QMessageBox box(QMessageBox::Warning, ui("貼り付け"), message, QMessageBox::Ok, this);
+        ask(box);
     };
 
     PopupMenu1->addSeparator();
@@ -74,6 +101,7 @@ void TqTermMain::setUpFeatures() {
     Paste1 = PopupMenu1->addAction(ui("貼り付け"));
     showKeys(Paste1, {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)});
     SelectAll1 = PopupMenu1->addAction(ui("すべて選択"));
+    LineDelay1 = PopupMenu1->addAction(ui("貼り付けの行間隔..."));
     PopupMenu1->addSeparator();
     Log1 = PopupMenu1->addAction(ui("ログ記録..."));
     LogTimestamps1 = PopupMenu1->addAction(ui("タイムスタンプを付ける"));
@@ -94,6 +122,7 @@ void TqTermMain::setUpFeatures() {
     connect(Copy1, &QAction::triggered, this, [this] { copySelection(); });
     connect(Paste1, &QAction::triggered, this, [this] { reportingErrors([this] { pasteFromClipboard(); }); });
     connect(SelectAll1, &QAction::triggered, this, [this] { selectAllText(); });
+    connect(LineDelay1, &QAction::triggered, this, [this] { LineDelay1Click(); });
     connect(Log1, &QAction::triggered, this, [this] { Log1Click(); });
     connect(LogTimestamps1, &QAction::toggled, this, [this](bool on) { setLogTimestamps(on); });
 
@@ -164,19 +193,79 @@ void TqTermMain::pasteFromSelection() {
 void TqTermMain::pasteText(const QString& text) {
     if (!IdTelnetDemo.IsConnected())
         return;
-    const std::string bytes = pastedBytes(text.toStdString(), encoding_);
+    std::string bytes = pastedBytes(text.toStdString(), encoding_);
     if (bytes.empty())
         return;
-    if (bytes.size() > kLargePaste && !(confirmLargePaste && confirmLargePaste(bytes.size())))
+    // Refused before any question: there is no point in reading what cannot be sent.
+    std::string wire = wireBytes(bytes);
+    if (!sendPump_.fits(wire.size()))
+        return refusePaste(wire.size());
+    const std::optional<QString> chosen = reviewPaste(text, bytes);
+    // The question's event loop may have run the end of the session meanwhile.
+    if (!chosen || !IdTelnetDemo.IsConnected())
         return;
-    // One write for the whole text; each CR as the Enter key sends it.
+    // Edited, or sent to a host that has since shown itself a telnet server.
+    wire = wireBytes(*chosen == text ? bytes : pastedBytes(chosen->toStdString(), encoding_));
+    if (wire.empty())
+        return;
+    if (!sendPump_.fits(wire.size()))
+        return refusePaste(wire.size());
+    sendPump_.sendLines(std::move(wire), std::chrono::milliseconds(pasteSettings_.lineDelayMs));
+}
+
+// Each CR as the Enter key sends it, by the host's telnet state now.
+std::string TqTermMain::wireBytes(const std::string& pasted) const {
     const bool telnetServer = IdTelnetDemo.ServerIsTelnet();
     std::string wire;
-    wire.reserve(bytes.size() + bytes.size() / 16);
-    for (char b : bytes)
+    wire.reserve(pasted.size() + (telnetServer ? 0 : pasted.size() / 16));
+    for (char b : pasted)
         wire += telnet::charBytes(static_cast<unsigned char>(b), telnetServer);
-    IdTelnetDemo.SendText(wire);
+    return wire;
 }
+
+std::optional<QString> TqTermMain::reviewPaste(const QString& text, const std::string& bytes) {
+    const bool multiline = text.contains(QChar('\r')) || text.contains(QChar('\n'));
+    switch (pasteSettings_.confirm) {
+    case PasteConfirm::Never: return text;
+    case PasteConfirm::Multiline:
+        if (multiline) {
+            const std::size_t breaks = std::size_t(std::count(bytes.begin(), bytes.end(), '\r'));
+            const std::size_t lines = breaks + (bytes.back() == '\r' ? 0 : 1);
+            if (!previewPaste)
+                return std::nullopt;
+            return previewPaste(text, bytes.size(), lines);
+        }
+        break;
+    case PasteConfirm::Large: break;
+    }
+    if (bytes.size() > kLargePaste && !(confirmLargePaste && confirmLargePaste(bytes.size())))
+        return std::nullopt;
+    return text;
+}
+
+int TqTermMain::ask(QDialog& question) {
+    question_ = &question;
+    const int answer = question.exec();
+    question_ = nullptr;
+    return answer;
+}
+
+void TqTermMain::refusePaste(std::size_t bytes) {
+    const QLocale c = QLocale::c();
+    const QString message =
+        ui("貼り付けたテキスト (%1 バイト) は送信しません。送信待ちにできるのは %2 バイトまでで、いま %3 バイトが待っています。")
+            .arg(c.toString(qulonglong(bytes)), c.toString(qulonglong(sendPump_.bound())),
+                 c.toString(qulonglong(sendPump_.waiting())));
+    if (showNotice)
+        showNotice(message);
+}
+
+void TqTermMain::LineDelay1Click() {
+    if (const std::optional<int> ms = askLineDelay ? askLineDelay(lineDelayMs()) : std::nullopt)
+        setLineDelayMs(*ms);
+}
+
+void TqTermMain::setLineDelayMs(int ms) { pasteSettings_.lineDelayMs = std::clamp(ms, 0, kMaxLineDelayMs); }
 
 void TqTermMain::setEncoding(Encoding enc) {
     encoding_ = enc;
