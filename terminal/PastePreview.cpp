@@ -15,7 +15,8 @@ namespace {
 
 QString ui(const char* utf8) { return toQ(cp932::sj(utf8)); }
 
-QString count(std::size_t n) { return QLocale::c().toString(qulonglong(n)); }
+// Digits in groups of three, as sizes are read everywhere.
+QString count(std::size_t n) { return QLocale(QLocale::English).toString(qulonglong(n)); }
 
 } // namespace
 

@@ -251,7 +251,7 @@ int TqTermMain::ask(QDialog& question) {
 }
 
 void TqTermMain::refusePaste(std::size_t bytes) {
-    const QLocale c = QLocale::c();
+    const QLocale c(QLocale::English);  // digits in groups of three
     const QString message =
         ui("貼り付けたテキスト (%1 バイト) は送信しません。送信待ちにできるのは %2 バイトまでで、いま %3 バイトが待っています。")
             .arg(c.toString(qulonglong(bytes)), c.toString(qulonglong(sendPump_.bound())),
