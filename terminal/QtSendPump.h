@@ -60,8 +60,8 @@ private:
 
     // One write call hands the socket at most this; one turn of the loop writes at most
     // kTurnBytes before it lets other events run.
-    static constexpr std::size_t kWriteBytes = 1024 * 1024;
-    static constexpr std::size_t kTurnBytes = 4 * 1024 * 1024;
+    static constexpr std::size_t kWriteBytes = 256 * 1024;
+    static constexpr std::size_t kTurnBytes = 1024 * 1024;
 
     QObject* context_;
     Write write_;

@@ -198,8 +198,13 @@ bool TqTermMain::outputPending() const { return Memo1->pending(); }
 // The key's bytes go through the send queue: at once, as one write, when nothing waits;
 // behind a paste that is still going out otherwise.
 void TqTermMain::Memo1KeyPress(char& Key) {
-    if (IdTelnetDemo.IsConnected())
-        sendPump_.send(telnet::charBytes(static_cast<unsigned char>(Key), IdTelnetDemo.ServerIsTelnet()));
+    if (IdTelnetDemo.IsConnected()) {
+        std::string bytes = telnet::charBytes(static_cast<unsigned char>(Key), IdTelnetDemo.ServerIsTelnet());
+        if (pastes_.empty())
+            sendPump_.send(std::move(bytes));
+        else
+            pastes_.back().typedAfter += bytes;
+    }
     Key = '\0';
 }
 
@@ -243,8 +248,11 @@ bool TqTermMain::eventFilter(QObject* watched, QEvent* event) {
 }
 
 // The host's last words are shown even when its close ends the window right after them.
-// Bytes still waiting to be sent are dropped, and a question still open is closed unanswered.
+// Bytes still waiting to be sent are dropped, pastes not yet encoded too, and a question still
+// open is closed unanswered.
 void TqTermMain::closeEvent(QCloseEvent* event) {
+    pasteTimer_->stop();
+    pastes_.clear();
     sendPump_.detach();
     if (question_)
         question_->reject();

@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "CommandLine.h"
+#include "KeyMap.h"
 #include "QtermConfig.h"
 #include "QtSendPump.h"
 #include "QtWindowDispatcher.h"
@@ -57,6 +59,9 @@ public:
     bool outputPending() const;
     // Bytes typed or pasted that wait for the host to take them.
     std::size_t sendWaiting() const { return sendPump_.waiting(); }
+    // True while a paste is still being encoded (a large one takes a slice per turn of the
+    // event loop) or waits for its question; keys typed meanwhile follow it.
+    bool pasting() const { return !pastes_.empty(); }
 
     OutputView* Memo1;
     QStatusBar* sbrStatus;
@@ -155,12 +160,13 @@ private:
     bool featureMouse(QObject* watched, QEvent* event);
     void Log1Click();
     void LineDelay1Click();
+    // Encodes a slice of the first pending paste; the last slice sends it.
+    void encodePaste();
+    void finishPaste();
     // The question the paste settings call for; the text to send, or nothing.
-    std::optional<QString> reviewPaste(const QString& text, const std::string& bytes);
+    std::optional<QString> reviewPaste(const QString& text, const PasteEncoder& encoded);
     // Runs a question of the window's modally; the end of the session closes it unanswered.
     int ask(QDialog& question);
-    // The bytes a paste goes out as: each CR by the Enter key's rule.
-    std::string wireBytes(const std::string& pasted) const;
     void refusePaste(std::size_t bytes);
     // The log's one input: the rows a chunk completed, decoded as shown, each ending in
     // a line break (a row cut off at the scrollback bound may arrive in pieces).
@@ -172,6 +178,15 @@ private:
 
     Encoding encoding_ = Encoding::Cp932;
     PasteSettings pasteSettings_;
+    struct PendingPaste {
+        QString text;
+        qsizetype at = 0;          // text before it is encoded
+        PasteEncoder encoder;
+        std::string typedAfter;    // keys typed meanwhile, sent after the paste
+    };
+    std::deque<PendingPaste> pastes_;
+    QTimer* pasteTimer_;
+    static constexpr qsizetype kPasteSlice = 64 * 1024;  // characters encoded per turn
     QPointer<QDialog> question_;  // the question open now, if any
     LogSettings logSettings_;
     bool logTimestamps_ = false;

@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QTimer>
 #include <QTextDocumentFragment>
 
 #include <algorithm>
@@ -58,6 +59,9 @@ void TqTermMain::setUpFeatures() {
     logSettings_ = readLogSettings(qtermSettingsPath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")),
                                    std::getenv("HOME"));
     logTimestamps_ = args_.logTimestamps || logSettings_.timestamps;
+    pasteTimer_ = new QTimer(this);
+    pasteTimer_->setSingleShot(true);
+    connect(pasteTimer_, &QTimer::timeout, this, [this] { reportingErrors([this] { encodePaste(); }); });
     pasteSettings_ = readPasteSettings(qtermSettingsPath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")));
 
     // An existing file is appended to, never overwritten, so the dialog does not ask.
@@ -190,55 +194,94 @@ void TqTermMain::pasteFromSelection() {
         pasteText(cb->text(QClipboard::Selection));
 }
 
+// A paste is encoded a slice per turn of the event loop, so a large one never holds up the
+// window; a small one is done within this call. Each line break goes as the Enter key
+// would send it when the paste was made (CR LF until the host has sent a telnet command).
 void TqTermMain::pasteText(const QString& text) {
-    if (!IdTelnetDemo.IsConnected())
+    if (!IdTelnetDemo.IsConnected() || text.isEmpty())
         return;
-    std::string bytes = pastedBytes(text.toStdString(), encoding_);
-    if (bytes.empty())
+    pastes_.push_back({text, 0, PasteEncoder(encoding_, !IdTelnetDemo.ServerIsTelnet()), {}});
+    // Most pasted text is one byte a character, and lines are rarely shorter than 16.
+    pastes_.back().encoder.reserve(std::size_t(text.size()) + std::size_t(text.size()) / 16);
+    if (pastes_.size() == 1)
+        encodePaste();
+}
+
+void TqTermMain::encodePaste() {
+    if (pastes_.empty())
         return;
+    PendingPaste& p = pastes_.front();
+    qsizetype end = std::min(p.at + kPasteSlice, p.text.size());
+    if (end < p.text.size() && p.text.at(end - 1).isHighSurrogate())
+        ++end;  // a character is never cut in two
+    p.encoder.feed(QStringView(p.text).sliced(p.at, end - p.at).toUtf8().toStdString());
+    p.at = end;
+    if (p.at < p.text.size()) {
+        pasteTimer_->start(0);
+        return;
+    }
+    finishPaste();
+}
+
+// The questions, then the queue; the keys typed meanwhile go after it whether it went or not.
+void TqTermMain::finishPaste() {
+    auto done = [this] {
+        std::string typed = std::move(pastes_.front().typedAfter);
+        pastes_.pop_front();
+        if (!typed.empty() && IdTelnetDemo.IsConnected())
+            sendPump_.send(std::move(typed));
+        if (!pastes_.empty())
+            pasteTimer_->start(0);
+    };
+    // A modal question or notice runs an event loop, in which the session may end: the close
+    // drops the pending pastes, and there is nothing left to do.
+    auto refused = [&](std::size_t bytes) {
+        refusePaste(bytes);
+        if (!pastes_.empty())
+            done();
+    };
+    PendingPaste& p = pastes_.front();
+    if (!IdTelnetDemo.IsConnected() || p.encoder.bytes().empty())
+        return done();
     // Refused before any question: there is no point in reading what cannot be sent.
-    std::string wire = wireBytes(bytes);
-    if (!sendPump_.fits(wire.size()))
-        return refusePaste(wire.size());
-    const std::optional<QString> chosen = reviewPaste(text, bytes);
-    // The question's event loop may have run the end of the session meanwhile.
+    if (!sendPump_.fits(p.encoder.bytes().size()))
+        return refused(p.encoder.bytes().size());
+    const QString text = p.text;
+    PasteEncoder encoded = std::move(p.encoder);
+    const std::optional<QString> chosen = reviewPaste(text, encoded);
+    if (pastes_.empty())
+        return;
     if (!chosen || !IdTelnetDemo.IsConnected())
-        return;
-    // Edited, or sent to a host that has since shown itself a telnet server.
-    wire = wireBytes(*chosen == text ? bytes : pastedBytes(chosen->toStdString(), encoding_));
+        return done();
+    std::string wire = encoded.take();
+    if (!chosen->isSharedWith(text) && *chosen != text) {
+        PasteEncoder edited(encoding_, !IdTelnetDemo.ServerIsTelnet());
+        edited.feed(chosen->toStdString());
+        wire = edited.take();
+    }
     if (wire.empty())
-        return;
+        return done();
     if (!sendPump_.fits(wire.size()))
-        return refusePaste(wire.size());
+        return refused(wire.size());
     sendPump_.sendLines(std::move(wire), std::chrono::milliseconds(pasteSettings_.lineDelayMs));
+    done();
 }
 
-// Each CR as the Enter key sends it, by the host's telnet state now.
-std::string TqTermMain::wireBytes(const std::string& pasted) const {
-    const bool telnetServer = IdTelnetDemo.ServerIsTelnet();
-    std::string wire;
-    wire.reserve(pasted.size() + (telnetServer ? 0 : pasted.size() / 16));
-    for (char b : pasted)
-        wire += telnet::charBytes(static_cast<unsigned char>(b), telnetServer);
-    return wire;
-}
-
-std::optional<QString> TqTermMain::reviewPaste(const QString& text, const std::string& bytes) {
-    const bool multiline = text.contains(QChar('\r')) || text.contains(QChar('\n'));
+// bytes and lines are those the text goes out as, without the LF a CR LF adds.
+std::optional<QString> TqTermMain::reviewPaste(const QString& text, const PasteEncoder& encoded) {
+    const std::size_t bytes = encoded.typedSize();
     switch (pasteSettings_.confirm) {
     case PasteConfirm::Never: return text;
     case PasteConfirm::Multiline:
-        if (multiline) {
-            const std::size_t breaks = std::size_t(std::count(bytes.begin(), bytes.end(), '\r'));
-            const std::size_t lines = breaks + (bytes.back() == '\r' ? 0 : 1);
+        if (encoded.breaks() > 0) {
             if (!previewPaste)
                 return std::nullopt;
-            return previewPaste(text, bytes.size(), lines);
+            return previewPaste(text, bytes, encoded.lines());
         }
         break;
     case PasteConfirm::Large: break;
     }
-    if (bytes.size() > kLargePaste && !(confirmLargePaste && confirmLargePaste(bytes.size())))
+    if (bytes > kLargePaste && !(confirmLargePaste && confirmLargePaste(bytes)))
         return std::nullopt;
     return text;
 }

@@ -84,6 +84,12 @@ std::string plainWire(const QString& text) {
     return out;
 }
 
+// Pastes text and lets the loop run until it is encoded and queued (or refused).
+void paste(TqTermMain& w, const QString& text) {
+    w.pasteText(text);
+    EXPECT_TRUE(runUntil([&] { return !w.pasting(); })) << "the paste was never queued";
+}
+
 std::string lastShownLine(TqTermMain& w, int back = 1) {
     QTextBlock b = w.Memo1->document()->lastBlock();  // the empty line below the last break
     for (int i = 0; i < back; ++i)
@@ -117,10 +123,11 @@ QPushButton* button(QWidget& dialog, const char* utf8) {
 // 20 MB pasted to a host that never reads: the paste returns at once, the window's timers
 // keep firing while the bytes wait, the status bar counts them, and Disconnect or a close of
 // the window ends it at once. The host gets exactly what the socket took before the end,
-// in order; the rest is dropped.
+// in order; the rest is dropped. A Disconnect while the paste is still being encoded sends
+// nothing of it.
 TEST(QtermSending, AHostThatNeverReadsLeavesTheWindowWorking) {
-    enum class End { Disconnect, Close };
-    for (End end : {End::Disconnect, End::Close}) {
+    enum class End { Disconnect, Close, DisconnectWhileEncoding };
+    for (End end : {End::Disconnect, End::Close, End::DisconnectWhileEncoding}) {
         Settings settings("[paste]\nconfirm=never\n");
         std::promise<void> release;
         std::promise<std::string> got;
@@ -139,16 +146,21 @@ TEST(QtermSending, AHostThatNeverReadsLeavesTheWindowWorking) {
             QTimer tick;
             QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
             tick.start(10);
-            w.pasteText(text);
-            EXPECT_GT(w.sendWaiting(), 0u);
-            EXPECT_TRUE(runUntil([&] { return ticks >= 30; })) << "the window's timers stopped";
+            if (end == End::DisconnectWhileEncoding) {
+                w.pasteText(text);
+                EXPECT_TRUE(w.pasting());
+            } else {
+                paste(w, text);
+                EXPECT_GT(w.sendWaiting(), 0u);
+                EXPECT_TRUE(runUntil([&] { return ticks >= 30; })) << "the window's timers stopped";
+            }
             waiting = w.sendWaiting();
             status = w.statusText();
             if (end == End::Disconnect)
                 w.Disconnect1->trigger();
             else
                 w.close();
-            closedAtOnce = !w.isVisible();
+            closedAtOnce = !w.isVisible() && !w.pasting();
             waitingAfter = w.sendWaiting();
         });
         release.set_value();
@@ -156,10 +168,14 @@ TEST(QtermSending, AHostThatNeverReadsLeavesTheWindowWorking) {
         const int i = int(end);
         EXPECT_EQ(r.status, 0) << i;
         EXPECT_TRUE(r.boxes.empty()) << i;
-        EXPECT_GT(waiting, 0u) << i;
-        EXPECT_EQ(status, QString("Sending: %1 bytes left").arg(waiting)) << i;
         EXPECT_TRUE(closedAtOnce) << i;
         EXPECT_EQ(waitingAfter, 0u) << i;
+        if (end == End::DisconnectWhileEncoding) {
+            EXPECT_EQ(received, "");
+            continue;
+        }
+        EXPECT_GT(waiting, 0u) << i;
+        EXPECT_EQ(status, QString("Sending: %1 bytes left").arg(waiting)) << i;
         EXPECT_EQ(received.size(), wire.size() - waiting) << i;
         EXPECT_TRUE(wire.compare(0, received.size(), received) == 0) << i << ": not the start of the paste";
     }
@@ -167,7 +183,8 @@ TEST(QtermSending, AHostThatNeverReadsLeavesTheWindowWorking) {
 
 // A host that echoes through 4 KiB socket buffers and Ethernet-sized segments, as a small
 // appliance does: a 4 MB paste goes through whole and in order while the window shows the
-// echo, the keys typed during it follow it, and their echo is the last line shown.
+// echo; keys typed while it is still being encoded and while it waits to go follow it, and
+// their echo is the last line shown.
 TEST(QtermSending, EchoThroughSmallBuffers) {
     Settings settings("[paste]\nconfirm=never\n");
     std::promise<std::string> got;
@@ -191,6 +208,7 @@ TEST(QtermSending, EchoThroughSmallBuffers) {
     const std::string wire = plainWire(text);
     const std::string lastPasted = text.section('\n', -2, -2).toStdString();
     std::size_t waitingWhenTyped = 0;
+    bool encodingWhenTyped = false;
     bool done = false;
     double seconds = 0;
     std::string shownLast, shownBefore;
@@ -199,8 +217,11 @@ TEST(QtermSending, EchoThroughSmallBuffers) {
         QElapsedTimer clock;
         clock.start();
         w.pasteText(text);
+        encodingWhenTyped = w.pasting();
+        QTest::keyClicks(w.Memo1, "en");
+        EXPECT_TRUE(runUntil([&] { return !w.pasting(); }));
         waitingWhenTyped = w.sendWaiting();
-        QTest::keyClicks(w.Memo1, "end");
+        QTest::keyClicks(w.Memo1, "d");
         QTest::keyClick(w.Memo1, Qt::Key_Return);
         done = runUntil([&] { return w.sendWaiting() == 0 && !w.outputPending() && lastShownLine(w) == "end"; });
         seconds = double(clock.elapsed()) / 1000;
@@ -211,7 +232,8 @@ TEST(QtermSending, EchoThroughSmallBuffers) {
     });
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(r.boxes.empty());
-    EXPECT_GT(waitingWhenTyped, 0u) << "the keys were typed after the paste had gone";
+    EXPECT_TRUE(encodingWhenTyped) << "the first keys were typed after the paste was encoded";
+    EXPECT_GT(waitingWhenTyped, 0u) << "the last keys were typed after the paste had gone";
     EXPECT_TRUE(done) << "the paste did not get through";
     EXPECT_EQ(shownLast, "end");
     EXPECT_EQ(shownBefore, lastPasted);
@@ -340,7 +362,7 @@ TEST(QtermSending, PreviewSendsTheEditedTextAndCancelNothing) {
                 summary += l->text();
             button(p, "送信")->click();
         });
-        w.pasteText(large);
+        paste(w, large);
         QTest::keyClick(w.Memo1, Qt::Key_Z);
         EXPECT_TRUE(runUntil([&] { return w.sendWaiting() == 0; }));
         w.Disconnect1->trigger();
@@ -368,11 +390,11 @@ TEST(QtermSending, PasteOverTheBoundSendsNothing) {
     std::size_t bound = 0, refusedAlone = 1, before = 0, after = 1;
     RunOutcome r = runWithBoxes({"127.0.0.1", std::to_string(server.Port())}, [&](TqTermMain& w) {
         bound = SendQueue::kDefaultBound;
-        w.pasteText(QString(int(bound) + 1, QChar('a')));
+        paste(w, QString(int(bound) + 1, QChar('a')));
         refusedAlone = w.sendWaiting();
-        w.pasteText(QString(40 << 20, QChar('b')));
+        paste(w, QString(40 << 20, QChar('b')));
         before = w.sendWaiting();
-        w.pasteText(QString(30 << 20, QChar('c')));
+        paste(w, QString(30 << 20, QChar('c')));
         after = w.sendWaiting();
         w.Disconnect1->trigger();
     });
@@ -425,7 +447,7 @@ TEST(QtermSending, HostEndingTheSessionDuringAQuestionSendsNothing) {
                 });
                 poll->start(10);
             }
-            w.pasteText(text);
+            paste(w, text);
             waiting = w.sendWaiting();
         });
         const int i = int(q);
@@ -485,7 +507,7 @@ TEST(QtermSending, SendErrorFromTheQueueIsShownAsATypedKeysIs) {
         std::size_t waiting = 0;
         bool openAfter = false;
         RunOutcome r = runWithBoxes({"127.0.0.1", std::to_string(server.Port())}, [&](TqTermMain& w) {
-            w.pasteText(text);
+            paste(w, text);
             waiting = w.sendWaiting();
             FaultyStack::SendError = c.code;
             read.set_value();  // the host reads now, so the socket can take more: the queue's write fails
