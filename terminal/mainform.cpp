@@ -196,7 +196,7 @@ void TqTermMain::IdTelnetDemoDataAvailable(const std::string& Buffer) { Memo1->a
 bool TqTermMain::outputPending() const { return Memo1->pending(); }
 
 // The key's bytes go through the send queue: at once, as one write, when nothing waits;
-// behind a paste that is still going out otherwise.
+// behind what waits otherwise, and behind a paste still being encoded.
 void TqTermMain::Memo1KeyPress(char& Key) {
     if (IdTelnetDemo.IsConnected()) {
         std::string bytes = telnet::charBytes(static_cast<unsigned char>(Key), IdTelnetDemo.ServerIsTelnet());

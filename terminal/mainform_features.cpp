@@ -228,10 +228,10 @@ void TqTermMain::finishPaste() {
     auto done = [this] {
         std::string typed = std::move(pastes_.front().typedAfter);
         pastes_.pop_front();
-        if (!typed.empty() && IdTelnetDemo.IsConnected())
-            sendPump_.send(std::move(typed));
         if (!pastes_.empty())
             pasteTimer_->start(0);
+        if (!typed.empty() && IdTelnetDemo.IsConnected())
+            sendPump_.send(std::move(typed));
     };
     // A modal question or notice runs an event loop, in which the session may end: the close
     // drops the pending pastes, and there is nothing left to do.
@@ -263,7 +263,16 @@ void TqTermMain::finishPaste() {
         return done();
     if (!sendPump_.fits(wire.size()))
         return refused(wire.size());
-    sendPump_.sendLines(std::move(wire), std::chrono::milliseconds(pasteSettings_.lineDelayMs));
+    try {
+        sendPump_.sendLines(std::move(wire), std::chrono::milliseconds(pasteSettings_.lineDelayMs));
+    } catch (...) {
+        // The error is shown as a typed key's; the keys typed meanwhile are not sent after it.
+        if (!pastes_.empty())
+            pastes_.pop_front();
+        if (!pastes_.empty())
+            pasteTimer_->start(0);
+        throw;
+    }
     done();
 }
 

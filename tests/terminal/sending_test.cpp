@@ -32,6 +32,7 @@
 #include "OutputView.h"
 #include "PastePreview.h"
 #include "cp932.h"
+#include "guardedapp.h"
 #include "program_run.h"
 #include "qtext.h"
 #include "scratch.h"
@@ -532,4 +533,28 @@ TEST(QtermSending, SendErrorFromTheQueueIsShownAsATypedKeysIs) {
         EXPECT_TRUE(received == (c.windowOpen ? taken + "k" : taken)) << c.code << ": " << received.size() << " of "
                                                                       << taken.size();
     }
+}
+
+// A paste whose first write fails (a reset that leaves the connection open) shows the error
+// as a typed key's would, and leaves nothing behind: the next key goes at once.
+TEST(QtermSending, APasteWhoseWriteFailsLeavesTypingWorking) {
+    Settings settings("[paste]\nconfirm=never\n");
+    FaultyStackScope faulty;
+    std::promise<std::string> got;
+    LoopbackServer server([&](int fd) { got.set_value(ReadUntilClosed(fd)); });
+    bool pastingAfter = true;
+    RunOutcome r = runWithBoxes({"127.0.0.1", std::to_string(server.Port())}, [&](TqTermMain& w) {
+        FaultyStack::SendError = WSAECONNRESET;
+        reportingErrors([&] { w.pasteText("ping\n"); });
+        FaultyStack::SendError = 0;
+        pastingAfter = w.pasting();
+        QTest::keyClick(w.Memo1, Qt::Key_K);
+        EXPECT_EQ(w.sendWaiting(), 0u);
+        QTimer::singleShot(100, &w, [&w] { w.Disconnect1->trigger(); });
+    });
+    EXPECT_FALSE(pastingAfter);
+    ASSERT_EQ(r.boxes.size(), 1u);
+    EXPECT_EQ(r.boxes[0].text, "Socket Error # 10054\r\nConnection reset by peer.");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(got.get_future().get(), "k");
 }
