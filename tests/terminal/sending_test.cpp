@@ -154,6 +154,8 @@ TEST(QtermSending, AHostThatNeverReadsLeavesTheWindowWorking) {
                 paste(w, text);
                 EXPECT_GT(w.sendWaiting(), 0u);
                 EXPECT_TRUE(runUntil([&] { return ticks >= 30; })) << "the window's timers stopped";
+                // The count is refreshed at most every 100 ms, and the kernel may still take bytes.
+                runUntil([&] { return w.statusText() == QString("Sending: %1 bytes left").arg(w.sendWaiting()); }, 5000);
             }
             waiting = w.sendWaiting();
             status = w.statusText();
