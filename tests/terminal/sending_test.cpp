@@ -85,6 +85,19 @@ std::string plainWire(const QString& text) {
     return out;
 }
 
+// A host that reads nothing until released, then everything until qterm closes.
+struct HeldHost {
+    std::promise<void> released;
+    std::promise<std::string> got;
+    LoopbackServer server{[this](int fd) {
+        released.get_future().wait();
+        got.set_value(ReadUntilClosed(fd));
+    }};
+    std::string port() const { return std::to_string(server.Port()); }
+    void release() { released.set_value(); }
+    std::string received() { return got.get_future().get(); }
+};
+
 // Pastes text and lets the loop run until it is encoded and queued (or refused).
 void paste(TqTermMain& w, const QString& text) {
     w.pasteText(text);
@@ -130,12 +143,7 @@ TEST(QtermSending, AHostThatNeverReadsLeavesTheWindowWorking) {
     enum class End { Disconnect, Close, DisconnectWhileEncoding };
     for (End end : {End::Disconnect, End::Close, End::DisconnectWhileEncoding}) {
         Settings settings("[paste]\nconfirm=never\n");
-        std::promise<void> release;
-        std::promise<std::string> got;
-        LoopbackServer server([&](int fd) {
-            release.get_future().wait();
-            got.set_value(ReadUntilClosed(fd));
-        });
+        HeldHost host;
         const QString text = pasteLines(20 * 1000 * 1000 / 80);
         const std::string wire = plainWire(text);
         int ticks = 0;
@@ -143,7 +151,7 @@ TEST(QtermSending, AHostThatNeverReadsLeavesTheWindowWorking) {
         QString status;
         bool closedAtOnce = false;
         std::size_t waitingAfter = 1;
-        RunOutcome r = runWithBoxes({"127.0.0.1", std::to_string(server.Port())}, [&](TqTermMain& w) {
+        RunOutcome r = runWithBoxes({"127.0.0.1", host.port()}, [&](TqTermMain& w) {
             QTimer tick;
             QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
             tick.start(10);
@@ -166,8 +174,8 @@ TEST(QtermSending, AHostThatNeverReadsLeavesTheWindowWorking) {
             closedAtOnce = !w.isVisible() && !w.pasting();
             waitingAfter = w.sendWaiting();
         });
-        release.set_value();
-        const std::string received = got.get_future().get();
+        host.release();
+        const std::string received = host.received();
         const int i = int(end);
         EXPECT_EQ(r.status, 0) << i;
         EXPECT_TRUE(r.boxes.empty()) << i;
@@ -384,14 +392,9 @@ TEST(QtermSending, PreviewSendsTheEditedTextAndCancelNothing) {
 // is sent; what was queued before goes on as it was.
 TEST(QtermSending, PasteOverTheBoundSendsNothing) {
     Settings settings("[paste]\nconfirm=never\n");
-    std::promise<void> release;
-    std::promise<std::string> got;
-    LoopbackServer server([&](int fd) {
-        release.get_future().wait();
-        got.set_value(ReadUntilClosed(fd));
-    });
+    HeldHost host;
     std::size_t bound = 0, refusedAlone = 1, before = 0, after = 1;
-    RunOutcome r = runWithBoxes({"127.0.0.1", std::to_string(server.Port())}, [&](TqTermMain& w) {
+    RunOutcome r = runWithBoxes({"127.0.0.1", host.port()}, [&](TqTermMain& w) {
         bound = SendQueue::kDefaultBound;
         paste(w, QString(int(bound) + 1, QChar('a')));
         refusedAlone = w.sendWaiting();
@@ -401,7 +404,7 @@ TEST(QtermSending, PasteOverTheBoundSendsNothing) {
         after = w.sendWaiting();
         w.Disconnect1->trigger();
     });
-    release.set_value();
+    host.release();
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(refusedAlone, 0u);
     EXPECT_GT(before, 0u);
@@ -412,7 +415,7 @@ TEST(QtermSending, PasteOverTheBoundSendsNothing) {
         EXPECT_TRUE(b.text.contains(toQ(cp932::sj("送信しません")))) << b.text.toStdString();
         EXPECT_TRUE(b.windowOpen);
     }
-    const std::string received = got.get_future().get();
+    const std::string received = host.received();
     EXPECT_EQ(received.size(), (40u << 20) - before);
     EXPECT_EQ(received.find_first_not_of('b'), std::string::npos);
 }
@@ -499,21 +502,16 @@ TEST(QtermSending, SendErrorFromTheQueueIsShownAsATypedKeysIs) {
     for (const Case& c : cases) {
         Settings settings("[paste]\nconfirm=never\n");
         FaultyStackScope faulty;
-        std::promise<void> read;
-        std::promise<std::string> got;
-        LoopbackServer server([&](int fd) {
-            read.get_future().wait();
-            got.set_value(ReadUntilClosed(fd));
-        });
+        HeldHost host;
         const QString text = pasteLines(20 * 1000 * 1000 / 80);
         const std::string wire = plainWire(text);
         std::size_t waiting = 0;
         bool openAfter = false;
-        RunOutcome r = runWithBoxes({"127.0.0.1", std::to_string(server.Port())}, [&](TqTermMain& w) {
+        RunOutcome r = runWithBoxes({"127.0.0.1", host.port()}, [&](TqTermMain& w) {
             paste(w, text);
             waiting = w.sendWaiting();
             FaultyStack::SendError = c.code;
-            read.set_value();  // the host reads now, so the socket can take more: the queue's write fails
+            host.release();  // the host reads now, so the socket can take more: the queue's write fails
             EXPECT_TRUE(runUntil([&] { return w.sendWaiting() == 0; }));
             FaultyStack::SendError = 0;
             QTimer::singleShot(300, &w, [&] {
@@ -530,7 +528,7 @@ TEST(QtermSending, SendErrorFromTheQueueIsShownAsATypedKeysIs) {
         EXPECT_EQ(r.boxes[0].text, c.box);
         EXPECT_EQ(r.boxes[0].windowOpen, c.windowOpen) << c.code;
         EXPECT_EQ(openAfter, c.windowOpen) << c.code;
-        const std::string received = got.get_future().get();
+        const std::string received = host.received();
         const std::string taken = wire.substr(0, wire.size() - waiting);
         EXPECT_TRUE(received == (c.windowOpen ? taken + "k" : taken)) << c.code << ": " << received.size() << " of "
                                                                       << taken.size();
