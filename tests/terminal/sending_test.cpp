@@ -401,14 +401,15 @@ TEST(QtermSending, PasteOverTheBoundSendsNothing) {
         paste(w, QString(40 << 20, QChar('b')));
         before = w.sendWaiting();
         paste(w, QString(30 << 20, QChar('c')));
-        after = w.sendWaiting();
+        after = w.sendWaiting();  // the kernel may have taken more of the first meanwhile
         w.Disconnect1->trigger();
     });
     host.release();
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(refusedAlone, 0u);
     EXPECT_GT(before, 0u);
-    EXPECT_EQ(after, before);
+    EXPECT_GT(after, 0u);
+    EXPECT_LE(after, before) << "something of the refused paste was queued";
     ASSERT_EQ(r.boxes.size(), 2u);
     for (const SeenBox& b : r.boxes) {
         EXPECT_EQ(b.icon, QMessageBox::Warning);
@@ -416,7 +417,7 @@ TEST(QtermSending, PasteOverTheBoundSendsNothing) {
         EXPECT_TRUE(b.windowOpen);
     }
     const std::string received = host.received();
-    EXPECT_EQ(received.size(), (40u << 20) - before);
+    EXPECT_EQ(received.size(), (40u << 20) - after);
     EXPECT_EQ(received.find_first_not_of('b'), std::string::npos);
 }
 
