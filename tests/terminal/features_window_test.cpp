@@ -85,7 +85,7 @@ TEST(QtermFeatures, MenuItemsFollowTheConnectionItems) {
         texts.push_back(a->isSeparator() ? "|" : a->text());
     const std::vector<QString> want = {
         "&Connect", "&Disconnect", "|", toQ(sj("コピー")), toQ(sj("貼り付け")), toQ(sj("すべて選択")),
-        "|", toQ(sj("ログ記録...")), toQ(sj("タイムスタンプを付ける")), toQ(sj("文字コード"))};
+        toQ(sj("貼り付けの行間隔...")), "|", toQ(sj("ログ記録...")), toQ(sj("タイムスタンプを付ける")), toQ(sj("文字コード"))};
     EXPECT_EQ(texts, want);
     std::vector<QString> encodings;
     for (QAction* a : w.Encoding1->actions())
@@ -127,9 +127,20 @@ TEST(QtermFeatures, CopiesTheSelectionAsShown) {
     EXPECT_TRUE(box.shown.empty());
 }
 
+// The preview of a multi-line paste, answered with Send: what it was shown is recorded.
+struct SendsPreviewed {
+    std::vector<QString> shown;
+    explicit SendsPreviewed(TqTermMain& w) {
+        w.previewPaste = [this](const QString& text, std::size_t, std::size_t) -> std::optional<QString> {
+            shown.push_back(text);
+            return text;
+        };
+    }
+};
+
 // Each way of pasting sends the clipboard as typed: the session's encoding, each line
 // break as Enter (CR LF to a plain host, CR once the host has spoken telnet), and nothing
-// lands in the view.
+// lands in the view. Each of these pastes holds a line break, so each is previewed first.
 TEST(QtermFeatures, PasteSendsTheClipboardAsTyped) {
     ErrorBoxes box;
     struct Case {
@@ -143,6 +154,7 @@ TEST(QtermFeatures, PasteSendsTheClipboardAsTyped) {
     };
     for (const Case& c : cases) {
         Session s;
+        SendsPreviewed preview(*s.w);
         encodingItem(*s.w, c.encoding)->trigger();
         QGuiApplication::clipboard()->setText(QString::fromUtf8("日本\r\nok\n"));
         const std::string once = c.kanji + "\r\nok\r\n";
@@ -153,10 +165,12 @@ TEST(QtermFeatures, PasteSendsTheClipboardAsTyped) {
         s.w->Paste1->trigger();
         EXPECT_EQ(s.host.receive(3 * once.size()), once + once + once) << c.encoding;
         EXPECT_EQ(s.w->Memo1->toPlainText(), "");
+        EXPECT_EQ(preview.shown, std::vector<QString>(3, QString::fromUtf8("日本\r\nok\n"))) << c.encoding;
     }
 
     // A telnet command from the host: Enter is a single CR from then on.
     Session s;
+    SendsPreviewed preview(*s.w);
     s.host.send("\xff\xf1");  // IAC NOP
     ASSERT_TRUE(waitFor([&] { return s.w->telnet().ServerIsTelnet(); }));
     s.w->pasteText("a\nb\n");
@@ -437,8 +451,10 @@ TEST(QtermFeatures, PrimarySelectionAndMiddleButton) {
 
     QGuiApplication::clipboard()->setText("uptime\n", QClipboard::Selection);
     QGuiApplication::clipboard()->setText("not this", QClipboard::Clipboard);
+    SendsPreviewed preview(*s.w);
     QTest::mouseClick(v->viewport(), Qt::MiddleButton, {}, at(1));
     EXPECT_EQ(s.host.receive(8), "uptime\r\n");
+    EXPECT_EQ(preview.shown, std::vector<QString>{"uptime\n"});
     EXPECT_EQ(v->toPlainText(), QString::fromUtf8("選択する文字\n"));
     EXPECT_TRUE(box.shown.empty());
 }
