@@ -1,10 +1,18 @@
 #include "OutputView.h"
 
+#include <QApplication>
+#include <QColor>
+#include <QEvent>
+#include <QFontMetricsF>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
+
+#include "ScreenRow.h"
 
 namespace {
 
@@ -18,6 +26,8 @@ void keepBlocksToLf(QString& text) {
             c = QChar::ReplacementCharacter;
     }
 }
+
+QColor colourOf(Rgb c) { return QColor(c.r, c.g, c.b); }
 
 } // namespace
 
@@ -33,6 +43,13 @@ OutputView::OutputView(QWidget* parent, std::size_t byteLimit, std::size_t lineL
     setFocusPolicy(Qt::StrongFocus);
     // Read-only text edits turn input methods off; typed Japanese text must still arrive.
     setAttribute(Qt::WA_InputMethodEnabled, true);
+    setTabStops();
+
+    ringBell = [] { QApplication::beep(); };
+    bellClock = [] {
+        using namespace std::chrono;
+        return static_cast<qint64>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    };
 
     lines_.setEncoding(Encoding::Cp932);
     refreshTimer_ = new QTimer(this);
@@ -43,6 +60,14 @@ OutputView::OutputView(QWidget* parent, std::size_t byteLimit, std::size_t lineL
 
 void OutputView::append(std::string_view chunk) {
     lines_.append(chunk);
+    if (lines_.bells() != bellsSeen_) {
+        bellsSeen_ = lines_.bells();
+        const qint64 now = bellClock();
+        if (lastBell_ < 0 || now - lastBell_ >= kBellMs) {
+            lastBell_ = now;
+            ringBell();
+        }
+    }
     pending_ = true;
     if (refreshTimer_->isActive())
         return;
@@ -59,6 +84,63 @@ void OutputView::flush() {
     pending_ = false;
     show(lines_.takeUpdate());
     sinceRefresh_.restart();
+}
+
+QTextCharFormat OutputView::formatOf(Attr a) {
+    QTextCharFormat f;
+    const int fg = attr::foreground(a), bg = attr::background(a);
+    const QColor fore = colourOf(fg < 0 ? kDefaultForeground : kPalette[fg]);
+    const QColor back = colourOf(bg < 0 ? kDefaultBackground : kPalette[bg]);
+    if (a & attr::kReverse) {
+        f.setForeground(back);
+        f.setBackground(fore);
+    } else {
+        if (fg >= 0)
+            f.setForeground(fore);
+        if (bg >= 0)
+            f.setBackground(back);
+    }
+    if (a & attr::kBold)
+        f.setFontWeight(QFont::Bold);
+    if (a & attr::kUnderline)
+        f.setFontUnderline(true);
+    return f;
+}
+
+// Text of one attribute goes in with one insert: a plain stream is one insert a refresh.
+void OutputView::queue(QTextCursor& cur, std::string_view text, Attr a) {
+    if (text.empty())
+        return;
+    if (a != queuedAttr_)
+        emitQueued(cur);
+    queuedAttr_ = a;
+    queued_.append(text);
+}
+
+void OutputView::emitQueued(QTextCursor& cur) {
+    if (queued_.empty())
+        return;
+    QString q = QString::fromUtf8(queued_.data(), static_cast<qsizetype>(queued_.size()));
+    keepBlocksToLf(q);
+    auto f = formats_.find(queuedAttr_);
+    if (f == formats_.end())
+        f = formats_.insert(queuedAttr_, formatOf(queuedAttr_));
+    cur.insertText(q, *f);
+    queued_.clear();
+}
+
+// Line `line` from byte `from` on, run by run.
+void OutputView::insertRuns(QTextCursor& cur, std::size_t line, std::size_t from) {
+    const std::string& text = lines_.lines()[line];
+    const Runs& runs = lines_.runs(line);
+    auto r = std::upper_bound(runs.begin(), runs.end(), from, [](std::size_t at, const Run& x) { return at < x.end; });
+    std::size_t at = from;
+    for (; r != runs.end() && at < text.size(); ++r) {
+        const std::size_t end = std::min<std::size_t>(r->end, text.size());
+        queue(cur, std::string_view(text).substr(at, end - at), r->attr);
+        at = end;
+    }
+    queue(cur, std::string_view(text).substr(at), attr::kPlain);
 }
 
 void OutputView::show(LineAssembly::Update update) {
@@ -83,23 +165,26 @@ void OutputView::show(LineAssembly::Update update) {
         dropRows += rows_.front();
         rows_.pop_front();
     }
-    if (dropRows > 0)
+    if (dropRows > 0) {
         removeBlocks(0, dropRows);
+        pageTopBlock_ = pageTopBlock_ >= dropRows ? pageTopBlock_ - dropRows : -1;
+    }
 
     const std::size_t first = update.firstChanged;
-    std::string text;
     if (update.kept > 0 && rows_.size() == first + 1 && update.kept <= all[first].size()) {
         // The line the view shows last has grown: cut its oldest rows if the scrollback
-        // dropped them, and append only the new text.
+        // dropped them, take back what the host overwrote, and append only the new text.
         if (update.cutRows > 0) {
             const int start = doc->blockCount() - rows_.back();
             removeBlocks(start, start + static_cast<int>(update.cutRows));
             rows_.back() -= static_cast<int>(update.cutRows);
         }
-        const std::string_view added = std::string_view(all[first]).substr(update.kept);
-        rows_.back() += rowsOf(added) - 1;
-        text.assign(added);
-        cur.setPosition(doc->characterCount() - 1);
+        const int end = doc->characterCount() - 1;
+        cur.setPosition(end - static_cast<int>(update.erased));
+        cur.setPosition(end, QTextCursor::KeepAnchor);
+        cur.removeSelectedText();
+        rows_.back() += rowsOf(std::string_view(all[first]).substr(update.kept)) - 1;
+        insertRuns(cur, first, update.kept);
     } else {
         // Show line `first` anew, in place of what the view has from there on.
         int rows = 0;
@@ -111,30 +196,61 @@ void OutputView::show(LineAssembly::Update update) {
             cur.select(QTextCursor::Document);
         } else if (rows == 0) {
             cur.setPosition(doc->characterCount() - 1);  // a line the view never had
-            text += '\n';
+            queue(cur, "\n", attr::kPlain);
         } else {
             cur.setPosition(doc->findBlockByNumber(doc->blockCount() - rows).position());
             cur.setPosition(doc->characterCount() - 1, QTextCursor::KeepAnchor);
         }
-        text += all[first];
+        cur.removeSelectedText();
+        insertRuns(cur, first, 0);
         rows_.push_back(rowsOf(all[first]));
     }
     for (std::size_t i = first + 1; i < all.size(); ++i) {
-        text += '\n';
-        text += all[i];
+        queue(cur, "\n", attr::kPlain);
+        insertRuns(cur, i, 0);
         rows_.push_back(rowsOf(all[i]));
     }
-    QString q = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-    keepBlocksToLf(q);
-    cur.insertText(q);
+    emitQueued(cur);
     cur.endEditBlock();
+    follow();
+}
 
-    // While the user holds a selection (to copy it) the view stays where it is; it
-    // follows the output again once the selection is gone.
+// While the user holds a selection (to copy it) the view stays where it is; it follows
+// the output again once the selection is gone. A fresh page stands at the top of the
+// view until its text fills the view.
+void OutputView::follow() {
     if (textCursor().hasSelection())
         return;
+    QTextDocument* doc = document();
     QTextCursor caret(doc);
-    caret.setPosition(doc->characterCount() - 1);
+    caret.setPosition(doc->characterCount() - 1 - static_cast<int>(lines_.unitsAfterCaret()));
     setTextCursor(caret);
+    if (lines_.pages() != pagesSeen_) {
+        pagesSeen_ = lines_.pages();
+        if (const auto top = lines_.pageTop()) {
+            pageTopBlock_ = 0;
+            for (std::size_t i = 0; i < *top && i < rows_.size(); ++i)
+                pageTopBlock_ += rows_[i];
+        }
+    }
+    if (pageTopBlock_ >= 0) {
+        // Only this lets the view scroll past the end of the text.
+        setCenterOnScroll(true);
+        verticalScrollBar()->setValue(doc->findBlockByNumber(pageTopBlock_).firstLineNumber());
+        if (cursorRect().bottom() < viewport()->height())
+            return;
+        pageTopBlock_ = -1;
+        setCenterOnScroll(false);
+    }
     ensureCursorVisible();
+}
+
+void OutputView::setTabStops() {
+    setTabStopDistance(static_cast<qreal>(ScreenRow::kTabStop) * QFontMetricsF(font()).horizontalAdvance(QLatin1Char('0')));
+}
+
+void OutputView::changeEvent(QEvent* e) {
+    if (e->type() == QEvent::FontChange)
+        setTabStops();
+    QPlainTextEdit::changeEvent(e);
 }
