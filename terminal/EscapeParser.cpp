@@ -1,5 +1,6 @@
 #include "EscapeParser.h"
 
+#include <array>
 #include <algorithm>
 #include <cstring>
 
@@ -27,7 +28,7 @@ enum Class : std::uint8_t {
     kClasses
 };
 
-constexpr Class classOf(unsigned char b) {
+constexpr Class classify(unsigned char b) {
     if (b >= 0x80) return High;
     if (b == 0x07) return Bel;
     if (b == 0x18 || b == 0x1A) return Abort;
@@ -44,6 +45,13 @@ constexpr Class classOf(unsigned char b) {
     if (b < 0x7F) return Final;
     return Del;
 }
+
+constexpr std::array<Class, 256> kClassOf = [] {
+    std::array<Class, 256> t{};
+    for (int b = 0; b < 256; ++b)
+        t[static_cast<std::size_t>(b)] = classify(static_cast<unsigned char>(b));
+    return t;
+}();
 
 enum Action : std::uint8_t {
     No,        // nothing
@@ -118,6 +126,20 @@ std::size_t printableRun(std::string_view s, std::size_t i) {
     return i;
 }
 
+// The end of a CSI sequence of parameters alone (digits, ':' and ';') and its final
+// byte that starts at i and is whole in s, or 0.
+std::size_t wholeCsi(std::string_view s, std::size_t i) {
+    if (s[i] != '\x1b' || i + 2 >= s.size() || s[i + 1] != '[')
+        return 0;
+    std::size_t k = i + 2;
+    while (k < s.size() && s[k] >= '0' && s[k] <= ';')
+        ++k;
+    if (k == s.size() || kClassOf[static_cast<unsigned char>(s[k])] < CsiOpen ||
+        kClassOf[static_cast<unsigned char>(s[k])] > Final)
+        return 0;
+    return k + 1;
+}
+
 } // namespace
 
 void EscapeParser::feed(std::string_view s, EscapeSink& sink) {
@@ -135,9 +157,20 @@ void EscapeParser::feed(std::string_view s, EscapeSink& sink) {
                 i = std::min(i + 2, n);
                 continue;
             }
+            if (const std::size_t end = wholeCsi(s, i)) {
+                // ESC [ parameters final, all here: what the table would do, in one go.
+                seq_ = Csi{};
+                full_ = false;
+                for (std::size_t k = i + 2; k + 1 < end; ++k)
+                    param(s[k]);
+                seq_.final = s[end - 1];
+                sink.csi(seq_);
+                i = end;
+                continue;
+            }
         }
         const char c = s[i];
-        const Step step = kTable[static_cast<int>(state_)][classOf(static_cast<unsigned char>(c))];
+        const Step step = kTable[static_cast<int>(state_)][kClassOf[static_cast<unsigned char>(c)]];
         switch (step.action) {
         case No: break;
         case Print: sink.print(s.substr(i, 1)); break;

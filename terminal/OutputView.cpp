@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "CharWidth.h"
 #include "ScreenRow.h"
 
 namespace {
@@ -107,40 +108,89 @@ QTextCharFormat OutputView::formatOf(Attr a) {
     return f;
 }
 
-// Text of one attribute goes in with one insert: a plain stream is one insert a refresh.
-void OutputView::queue(QTextCursor& cur, std::string_view text, Attr a) {
-    if (text.empty())
-        return;
-    if (a != queuedAttr_)
-        emitQueued(cur);
-    queuedAttr_ = a;
-    queued_.append(text);
-}
-
-void OutputView::emitQueued(QTextCursor& cur) {
-    if (queued_.empty())
-        return;
-    QString q = QString::fromUtf8(queued_.data(), static_cast<qsizetype>(queued_.size()));
-    keepBlocksToLf(q);
-    auto f = formats_.find(queuedAttr_);
+QTextCharFormat OutputView::cachedFormat(Attr a) {
+    auto f = formats_.find(a);
     if (f == formats_.end())
-        f = formats_.insert(queuedAttr_, formatOf(queuedAttr_));
-    cur.insertText(q, *f);
-    queued_.clear();
+        f = formats_.insert(a, formatOf(a));
+    return *f;
 }
 
-// Line `line` from byte `from` on, run by run.
-void OutputView::insertRuns(QTextCursor& cur, std::size_t line, std::size_t from) {
-    const std::string& text = lines_.lines()[line];
+// Appends line `line` from byte `from` on to the text to insert. Its attributes become
+// format ranges of the rows (blocks) it goes into: `block` and `units` say where the text
+// stands, and move on with it. The text itself goes in plain, with one insert for all,
+// so a coloured stream costs hardly more than a plain one.
+void OutputView::addLine(std::string& text, std::size_t line, std::size_t from, int& block, int& units) {
+    const std::string_view all = lines_.lines()[line];
+    const std::string_view added = all.substr(from);
+    text.append(added);
     const Runs& runs = lines_.runs(line);
+    if (runs.empty() || runs.back().end <= from) {
+        const auto breaks = static_cast<int>(std::count(added.begin(), added.end(), '\n'));
+        block += breaks;
+        if (breaks > 0)
+            units = 0;
+        return;
+    }
+    auto piece = [&](std::string_view seg, Attr a) {
+        for (std::size_t lf; !seg.empty(); seg.remove_prefix(lf + 1)) {
+            lf = seg.find('\n');
+            const std::string_view part = seg.substr(0, lf);
+            const int n = static_cast<int>(utf16Length(part));
+            if (a != attr::kPlain && n > 0) {
+                if (formatRows_.empty() || formatRows_.back().block != block)
+                    formatRows_.push_back({block, {}});
+                formatRows_.back().ranges.push_back({units, n, cachedFormat(a)});
+            }
+            units += n;
+            if (lf == std::string_view::npos)
+                break;
+            ++block;
+            units = 0;
+        }
+    };
     auto r = std::upper_bound(runs.begin(), runs.end(), from, [](std::size_t at, const Run& x) { return at < x.end; });
     std::size_t at = from;
-    for (; r != runs.end() && at < text.size(); ++r) {
-        const std::size_t end = std::min<std::size_t>(r->end, text.size());
-        queue(cur, std::string_view(text).substr(at, end - at), r->attr);
+    for (; r != runs.end() && at < all.size(); ++r) {
+        const std::size_t end = std::min<std::size_t>(r->end, all.size());
+        piece(all.substr(at, end - at), r->attr);
         at = end;
     }
-    queue(cur, std::string_view(text).substr(at), attr::kPlain);
+    piece(all.substr(at), attr::kPlain);
+}
+
+// After the insert: the rows that got text of their own attributes show them. Row
+// `reset` (where the insert began) keeps its ranges before `keptUnits` and no others.
+void OutputView::applyFormats(int reset, int keptUnits) {
+    QTextDocument* doc = document();
+    std::size_t next = 0;
+    if (reset >= 0) {
+        QTextLayout* layout = doc->findBlockByNumber(reset).layout();
+        QList<QTextLayout::FormatRange> ranges;
+        for (const auto& r : layout->formats()) {
+            if (r.start >= keptUnits)
+                continue;
+            ranges.push_back(r);
+            ranges.back().length = std::min(r.length, keptUnits - r.start);
+        }
+        if (!formatRows_.empty() && formatRows_[0].block == reset) {
+            ranges.append(formatRows_[0].ranges);
+            next = 1;
+        }
+        if (!ranges.isEmpty() || !layout->formats().isEmpty())
+            layout->setFormats(ranges);
+    }
+    // The rows come in order: walk the blocks rather than look each one up.
+    QTextBlock b;
+    for (; next < formatRows_.size(); ++next) {
+        const int want = formatRows_[next].block;
+        if (!b.isValid() || want - b.blockNumber() > 64)
+            b = doc->findBlockByNumber(want);
+        while (b.isValid() && b.blockNumber() < want)
+            b = b.next();
+        if (b.isValid())
+            b.layout()->setFormats(formatRows_[next].ranges);
+    }
+    formatRows_.clear();
 }
 
 void OutputView::show(LineAssembly::Update update) {
@@ -171,6 +221,8 @@ void OutputView::show(LineAssembly::Update update) {
     }
 
     const std::size_t first = update.firstChanged;
+    std::string text;
+    int block = 0, units = 0, reset = -1, keptUnits = 0;
     if (update.kept > 0 && rows_.size() == first + 1 && update.kept <= all[first].size()) {
         // The line the view shows last has grown: cut its oldest rows if the scrollback
         // dropped them, take back what the host overwrote, and append only the new text.
@@ -183,8 +235,10 @@ void OutputView::show(LineAssembly::Update update) {
         cur.setPosition(end - static_cast<int>(update.erased));
         cur.setPosition(end, QTextCursor::KeepAnchor);
         cur.removeSelectedText();
+        reset = block = doc->blockCount() - 1;
+        keptUnits = units = doc->lastBlock().length() - 1;
         rows_.back() += rowsOf(std::string_view(all[first]).substr(update.kept)) - 1;
-        insertRuns(cur, first, update.kept);
+        addLine(text, first, update.kept, block, units);
     } else {
         // Show line `first` anew, in place of what the view has from there on.
         int rows = 0;
@@ -194,24 +248,32 @@ void OutputView::show(LineAssembly::Update update) {
         }
         if (rows_.empty()) {
             cur.select(QTextCursor::Document);
+            reset = 0;
         } else if (rows == 0) {
             cur.setPosition(doc->characterCount() - 1);  // a line the view never had
-            queue(cur, "\n", attr::kPlain);
+            text += '\n';
+            block = doc->blockCount();
         } else {
-            cur.setPosition(doc->findBlockByNumber(doc->blockCount() - rows).position());
+            reset = block = doc->blockCount() - rows;
+            cur.setPosition(doc->findBlockByNumber(block).position());
             cur.setPosition(doc->characterCount() - 1, QTextCursor::KeepAnchor);
         }
         cur.removeSelectedText();
-        insertRuns(cur, first, 0);
+        addLine(text, first, 0, block, units);
         rows_.push_back(rowsOf(all[first]));
     }
     for (std::size_t i = first + 1; i < all.size(); ++i) {
-        queue(cur, "\n", attr::kPlain);
-        insertRuns(cur, i, 0);
+        text += '\n';
+        ++block;
+        units = 0;
+        addLine(text, i, 0, block, units);
         rows_.push_back(rowsOf(all[i]));
     }
-    emitQueued(cur);
+    QString q = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    keepBlocksToLf(q);
+    cur.insertText(q, QTextCharFormat());
     cur.endEditBlock();
+    applyFormats(reset, keptUnits);
     follow();
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // Memo1: the terminal's screen. A read-only view of the received lines that paints what
 // the line assembly decided: each line's text with its attributes (colours, bold,
-// underline, reverse) as character formats. Each chunk is decoded once, as it arrives,
+// underline, reverse) as format ranges of the rows they stand in; the text itself is
+// plain, so Copy takes it as shown. Each chunk is decoded once, as it arrives,
 // and the view then only appends what is new, or rewrites the end of the current line
 // that the host overwrote; a lone LF shows as a break within its line (one row of the
 // view per break). A fresh page from the host starts at the top of the view.
@@ -9,6 +10,8 @@
 #include <QHash>
 #include <QPlainTextEdit>
 #include <QTextCharFormat>
+#include <QTextLayout>
+#include <vector>
 #include <deque>
 #include <functional>
 #include <string_view>
@@ -57,9 +60,9 @@ protected:
 
 private:
     void show(LineAssembly::Update update);
-    void insertRuns(QTextCursor& cur, std::size_t line, std::size_t from);
-    void queue(QTextCursor& cur, std::string_view text, Attr a);
-    void emitQueued(QTextCursor& cur);
+    void addLine(std::string& text, std::size_t line, std::size_t from, int& block, int& units);
+    void applyFormats(int reset, int keptUnits);
+    QTextCharFormat cachedFormat(Attr a);
     void follow();
     void setTabStops();
 
@@ -69,8 +72,11 @@ private:
     bool pending_ = false;
     QTimer* refreshTimer_;
     QElapsedTimer sinceRefresh_;
-    std::string queued_;  // text of one attribute waiting to be inserted
-    Attr queuedAttr_ = attr::kPlain;
+    struct RowFormats {
+        int block;
+        QList<QTextLayout::FormatRange> ranges;
+    };
+    std::vector<RowFormats> formatRows_;  // the attributes of the text being inserted
     QHash<Attr, QTextCharFormat> formats_;
     qint64 lastBell_ = -1;
     std::size_t bellsSeen_ = 0;

@@ -114,6 +114,8 @@ void appendRun(Runs& runs, std::size_t from, std::size_t to, Attr a) {
         runs.back().end = static_cast<std::uint32_t>(to);
         return;
     }
+    if (runs.empty())
+        runs.reserve(8);  // a coloured line has a few runs: one allocation, not four
     if (last < from)
         runs.push_back({static_cast<std::uint32_t>(from), attr::kPlain});
     runs.push_back({static_cast<std::uint32_t>(to), a});
