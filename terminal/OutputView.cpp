@@ -83,7 +83,7 @@ void OutputView::flush() {
     if (!pending_)
         return;
     pending_ = false;
-    show(lines_.takeUpdate());
+    present(lines_.takeUpdate());
     sinceRefresh_.restart();
 }
 
@@ -193,7 +193,7 @@ void OutputView::applyFormats(int reset, int keptUnits) {
     formatRows_.clear();
 }
 
-void OutputView::show(LineAssembly::Update update) {
+void OutputView::present(LineAssembly::Update update) {
     const auto& all = lines_.lines();
     if (all.empty())
         return;

@@ -59,7 +59,7 @@ protected:
     void changeEvent(QEvent* e) override;
 
 private:
-    void show(LineAssembly::Update update);
+    void present(LineAssembly::Update update);
     void addLine(std::string& text, std::size_t line, std::size_t from, int& block, int& units);
     void applyFormats(int reset, int keptUnits);
     QTextCharFormat cachedFormat(Attr a);
