@@ -118,7 +118,8 @@ std::string consoleChecks(const std::vector<std::string_view>& chunks, Encoding 
     for (std::string_view chunk : chunks) {
         whole.append(chunk);
         // Byte by byte, but a CR LF within a chunk stays together: the line rules read a
-        // CR and an LF in two chunks as two line ends.
+        // CR and an LF in two chunks as two line ends. (An empty chunk still counts.)
+        if (chunk.empty()) bytewise.append(chunk);
         for (std::size_t i = 0; i < chunk.size(); ++i) {
             const bool pair = chunk[i] == '\r' && i + 1 < chunk.size() && chunk[i + 1] == '\n';
             bytewise.append(chunk.substr(i, pair ? 2 : 1));
