@@ -11,20 +11,13 @@
 
 #include "CharWidth.h"
 #include "Sgr.h"
+#include "line_view.h"
 
 namespace {
 
 using Lines = std::vector<std::string>;
 
 Lines linesOf(const LineAssembly& a) { return Lines(a.lines().begin(), a.lines().end()); }
-
-Lines console(const std::vector<std::string>& chunks, Encoding e = Encoding::Cp932) {
-    LineAssembly a;
-    a.setEncoding(e);
-    for (const auto& c : chunks)
-        a.append(c);
-    return linesOf(a);
-}
 
 const std::string ESC = "\x1b";
 const std::string BS8(8, '\b');
@@ -58,6 +51,8 @@ Screen feed(const std::vector<std::string>& chunks, Encoding e = Encoding::Cp932
         a.append(c);
     return screenOf(a);
 }
+
+Lines console(const std::vector<std::string>& chunks, Encoding e = Encoding::Cp932) { return feed(chunks, e).lines; }
 
 } // namespace
 
@@ -334,45 +329,6 @@ TEST(ConsoleLines, ScrollbackBoundWithAttributes) {
         ASSERT_EQ(attrAt(cut.runs(0), i), attrAt(whole.runs(0), off + i)) << i;
 }
 
-namespace {
-
-// A view as the window has it, fed by the updates: it removes `erased` UTF-16 units of
-// its last line and appends the rest; it counts the bytes it had to insert.
-struct View {
-    Lines shown;
-    std::size_t inserted = 0;
-    void apply(const LineAssembly& a, LineAssembly::Update u) {
-        const auto& all = a.lines();
-        ASSERT_LE(u.dropped, shown.size());
-        shown.erase(shown.begin(), shown.begin() + static_cast<long>(u.dropped));
-        const std::size_t fc = u.firstChanged;
-        if (u.kept > 0) {
-            ASSERT_EQ(shown.size(), fc + 1);
-            std::string& last = shown.back();
-            for (std::size_t r = 0; r < u.cutRows; ++r) {
-                const std::size_t lf = last.find('\n');
-                ASSERT_NE(lf, std::string::npos);
-                last.erase(0, lf + 1);
-            }
-            ASSERT_LE(u.kept, last.size());
-            ASSERT_EQ(utf16Length(std::string_view(last).substr(u.kept)), u.erased);
-            last.resize(u.kept);
-            last += all[fc].substr(u.kept);
-            inserted += all[fc].size() - u.kept;
-        } else {
-            ASSERT_LE(fc, shown.size());
-            shown.resize(fc);
-            shown.push_back(all[fc]);
-            inserted += all[fc].size();
-        }
-        for (std::size_t i = fc + 1; i < all.size(); ++i) {
-            shown.push_back(all[i]);
-            inserted += all[i].size() + 1;
-        }
-    }
-};
-
-} // namespace
 
 // Random console streams, past both bounds: views fed per chunk, by takeUpdate() at
 // random moments, or by merged updates all show the kept lines.
@@ -385,31 +341,8 @@ TEST(ConsoleLines, ViewsFollowOverwritesAndErases) {
         const std::size_t byteLimit = 30 + rng() % 200, lineLimit = 2 + rng() % 10;
         LineAssembly a(byteLimit, lineLimit);
         a.setEncoding(round % 3 == 0 ? Encoding::Utf8 : Encoding::Cp932);
-        View each, taken, merged;
-        LineAssembly::Update pending;
-        bool havePending = false;
-        for (int i = 0; i < 60; ++i) {
-            std::string c;
-            for (int k = static_cast<int>(rng() % 12); k > 0; --k)
-                c += alphabet[rng() % alphabet.size()];
-            const auto u = a.append(c);
-            each.apply(a, u);
-            pending = havePending ? LineAssembly::merge(pending, u) : u;
-            havePending = true;
-            if (rng() % 4 == 0)
-                taken.apply(a, a.takeUpdate());
-            if (rng() % 4 == 0) {
-                merged.apply(a, pending);
-                havePending = false;
-            }
-            ASSERT_LE(a.storedBytes(), byteLimit) << "round " << round;
-        }
-        taken.apply(a, a.takeUpdate());
-        if (havePending)
-            merged.apply(a, pending);
-        EXPECT_EQ(each.shown, linesOf(a)) << "round " << round;
-        EXPECT_EQ(taken.shown, linesOf(a)) << "round " << round;
-        EXPECT_EQ(merged.shown, linesOf(a)) << "round " << round;
+        followRandomChunks(a, alphabet, 12, rng, "round " + std::to_string(round),
+                           [&] { ASSERT_LE(a.storedBytes(), byteLimit) << "round " << round; });
     }
 }
 
@@ -418,7 +351,7 @@ TEST(ConsoleLines, ViewsFollowOverwritesAndErases) {
 TEST(ConsoleLines, RewritingTheEndOfALongRowCostsItsChangedPart) {
     LineAssembly a;
     a.setEncoding(Encoding::Cp932);
-    View view;
+    LineView view;
     a.append(std::string(20000, 'x'));
     view.apply(a, a.takeUpdate());
     view.inserted = 0;
