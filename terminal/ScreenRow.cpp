@@ -61,6 +61,8 @@ void ScreenRow::start(std::string& line, Runs& runs) {
 // nothing before it to combine with takes a column of its own.
 std::size_t ScreenRow::advance(std::string_view utf8, std::size_t col) const {
     if (isAscii(utf8)) {
+        if (utf8.find('\t') == std::string_view::npos)
+            return col + utf8.size();
         for (std::size_t i = 0; i < utf8.size(); ++i)
             col = utf8[i] == '\t' ? nextStop(col) : col + 1;
         return col;
