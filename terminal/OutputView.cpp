@@ -272,8 +272,8 @@ void OutputView::present(LineAssembly::Update update) {
     QString q = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     keepBlocksToLf(q);
     cur.insertText(q, QTextCharFormat());
+    applyFormats(reset, keptUnits);  // inside the edit: each row is laid out once, with its formats
     cur.endEditBlock();
-    applyFormats(reset, keptUnits);
     follow();
 }
 
