@@ -108,7 +108,7 @@ QTextCharFormat OutputView::formatOf(Attr a) {
     return f;
 }
 
-QTextCharFormat OutputView::cachedFormat(Attr a) {
+const QTextCharFormat& OutputView::cachedFormat(Attr a) {
     auto f = formats_.find(a);
     if (f == formats_.end())
         f = formats_.insert(a, formatOf(a));
@@ -181,11 +181,14 @@ void OutputView::applyFormats(int reset, int keptUnits) {
     }
     // The rows come in order: walk the blocks rather than look each one up.
     QTextBlock b;
+    int at = -1;  // b's number
     for (; next < formatRows_.size(); ++next) {
         const int want = formatRows_[next].block;
-        if (!b.isValid() || want - b.blockNumber() > 64)
+        if (!b.isValid() || want - at > 64) {
             b = doc->findBlockByNumber(want);
-        while (b.isValid() && b.blockNumber() < want)
+            at = want;
+        }
+        for (; b.isValid() && at < want; ++at)
             b = b.next();
         if (b.isValid())
             b.layout()->setFormats(formatRows_[next].ranges);

@@ -62,7 +62,7 @@ private:
     void present(LineAssembly::Update update);
     void addLine(std::string& text, std::size_t line, std::size_t from, int& block, int& units);
     void applyFormats(int reset, int keptUnits);
-    QTextCharFormat cachedFormat(Attr a);
+    const QTextCharFormat& cachedFormat(Attr a);
     void follow();
     void setTabStops();
 
