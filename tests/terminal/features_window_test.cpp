@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QTest>
+#include <QImage>
 #include <QTextBlock>
 
 #include <cstdlib>
@@ -15,6 +16,7 @@
 #include <iterator>
 
 #include "OutputView.h"
+#include "Sgr.h"
 #include "cp932.h"
 #include "mainform.h"
 #include "../finder/files.h"  // whole-file reads
@@ -242,6 +244,61 @@ TEST(QtermFeatures, LogsTheSessionAsShown) {
     ASSERT_TRUE(waitFor([&] { return !s.w->isVisible(); }));
     EXPECT_EQ(bytesOf(path), first + "y2\na\nb\nbare LF\n\ntail\n");
     EXPECT_FALSE(s.w->logging());
+    EXPECT_TRUE(box.shown.empty());
+}
+
+// A console session with colours, a title, a cleared screen, the pager's prompt erased,
+// a move left and an erase, a bell and a tab: the log, the view and Copy hold only the
+// text as finally shown; the bell rings.
+TEST(QtermFeatures, LogAndCopyHoldOnlyTheShownText) {
+    ErrorBoxes box;
+    TempDir dir;
+    const std::string path = dir.file("console.log");
+    Session s({"--log", path});
+    int bells = 0;
+    s.w->Memo1->ringBell = [&] { ++bells; };
+    const std::string esc = "\x1b", bs8(8, '\b');
+    s.host.send(esc + "]0;switch01\a" + esc + "[2J" + esc + "[H" + esc + "[1mWelcome" + esc + "[0m to " + esc + "[3");
+    s.host.send("2mswitch01" + esc + "[m\r\nshow run\r\ninterface eth0\r\n--More--" + bs8 + "        " + bs8);
+    s.host.send(" description uplink\r\nabcdef" + esc + "[3DXY" + esc + "[K\r\nbell\a here\r\n" + esc +
+                "[38;5;196mred" + esc + "[48;5;21mblue-bg" + esc + "[0m\r\ntab\there\r\n" + sj("漢字") + "\b\b" +
+                sj("字") + "\r\nprompt> ");
+    const std::string shown = "Welcome to switch01\nshow run\ninterface eth0\n description uplink\nabcXY\n"
+                              "bell here\nredblue-bg\ntab\there\n漢字\nprompt> ";
+    ASSERT_TRUE(s.shows(shown)) << s.w->Memo1->toPlainText().toStdString();
+    EXPECT_EQ(bells, 1);
+    s.w->SelectAll1->trigger();
+    s.w->Copy1->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), shown);
+    s.host.close();
+    ASSERT_TRUE(waitFor([&] { return !s.w->isVisible(); }));
+    EXPECT_EQ(bytesOf(path), shown + "\n");
+    EXPECT_TRUE(box.shown.empty());
+}
+
+// The colours reach the screen: text in the palette's red, a blue background, reverse
+// video on green, painted with the installed font. (Runs offscreen and under Xvfb.)
+TEST(QtermFeatures, ColoursAppearOnScreen) {
+    ErrorBoxes box;
+    Session s;
+    const std::string esc = "\x1b";
+    s.host.send("plain " + sj("■■■■") + "\r\n" + esc + "[31m" + sj("■■■■") + esc + "[0m " + esc + "[44m    " + esc +
+                "[0m " + esc + "[7;32mrev" + esc + "[0m\r\n");
+    ASSERT_TRUE(s.shows("plain ■■■■\n■■■■      rev\n"));
+    QCoreApplication::processEvents();
+    const QImage shot = s.w->Memo1->viewport()->grab().toImage();
+    auto count = [&](Rgb c) {
+        int n = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                n += shot.pixelColor(x, y) == QColor(c.r, c.g, c.b);
+        return n;
+    };
+    const int em = s.w->fontPixelSize();
+    EXPECT_GT(count(kPalette[1]), em * em);       // four red squares
+    EXPECT_GT(count(kPalette[4]), em * em);       // four blanks on blue
+    EXPECT_GT(count(kPalette[2]), em * em / 2);   // green behind "rev"
+    EXPECT_GT(count(kDefaultForeground), em * 2);  // the plain squares, white
     EXPECT_TRUE(box.shown.empty());
 }
 
