@@ -176,8 +176,9 @@ protected:
             EXPECT_EQ(seen[i].fromPort, 9010);
             EXPECT_EQ(seen[i].to, to);
             EXPECT_EQ(seen[i].hex, requestHex(local));
-            if (i > 0)
+            if (i > 0) {
                 EXPECT_NEAR(seen[i].ms - seen[i - 1].ms, 1000, 300) << to << " request " << i + 1;
+            }
         }
     }
 

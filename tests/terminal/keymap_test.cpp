@@ -77,7 +77,8 @@ TEST(PasteEncoder, PiecesGiveTheBytesOfTheWholeText) {
         EXPECT_EQ(e.breaks(), breaks);
         EXPECT_EQ(e.lines(), expected.empty() ? 0 : breaks + (endsInBreak ? 0 : 1));
         EXPECT_EQ(e.typedSize(), expected.size() - (crlf ? breaks : 0));
-        if (!crlf)
+        if (!crlf) {
             EXPECT_EQ(e.bytes(), pastedBytes(text, enc));
+        }
     }
 }

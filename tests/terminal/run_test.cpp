@@ -29,7 +29,7 @@ TEST(QtermRun, FailedConnectFromTheMenuShowsTheBoxThenEnds) {
 TEST(QtermRun, FailedSendThatDropsTheSocketShowsTheBoxThenEnds) {
     FaultyStackScope faulty;
     std::promise<void> done;
-    LoopbackServer server([&](int fd) { done.get_future().wait(); });
+    LoopbackServer server([&](int) { done.get_future().wait(); });
     RunOutcome r = runWithBoxes({"127.0.0.1", std::to_string(server.Port())}, [](TqTermMain& w) {
         FaultyStack::SendError = WSAESHUTDOWN;
         QTest::keyClick(w.Memo1, Qt::Key_A);
@@ -47,7 +47,7 @@ TEST(QtermRun, FailedSendThatDropsTheSocketShowsTheBoxThenEnds) {
 TEST(QtermRun, ErrorBoxOverTheOpenWindowKeepsItOpen) {
     FaultyStackScope faulty;
     std::promise<void> done;
-    LoopbackServer server([&](int fd) { done.get_future().wait(); });
+    LoopbackServer server([&](int) { done.get_future().wait(); });
     bool openAfterBox = false;
     RunOutcome r = runWithBoxes({"127.0.0.1", std::to_string(server.Port())}, [&](TqTermMain& w) {
         FaultyStack::SendError = 10054;

@@ -109,8 +109,9 @@ TEST(SendQueue, DrainsEverythingInOrderAndKeepsEveryGap) {
             now += std::chrono::milliseconds(random() % 8);
             const std::string_view offer = q.ready(now);
             if (offer.empty()) {
-                if (!q.empty())
+                if (!q.empty()) {
                     ASSERT_GT(q.due(), now) << "a queue that waits says until when";
+                }
                 continue;
             }
             const std::size_t take = 1 + random() % offer.size();
@@ -122,8 +123,9 @@ TEST(SendQueue, DrainsEverythingInOrderAndKeepsEveryGap) {
         ASSERT_EQ(sent, queued) << "round " << round;
         // Whatever byte follows a paced line, paced or typed, goes its gap after that line.
         for (const Line& line : paced) {
-            if (line.end < sent.size())
+            if (line.end < sent.size()) {
                 ASSERT_GE(at[line.end], at[line.end - 1] + line.gap) << "round " << round << " at " << line.end;
+            }
         }
     }
 }

@@ -326,8 +326,9 @@ TEST(QtermSending, PacedPasteKeepsTheDelayBetweenLines) {
             w.Disconnect1->trigger();
         });
         EXPECT_EQ(r.status, 0);
-        if (from == From::Menu)
+        if (from == From::Menu) {
             EXPECT_EQ(askedWith, 0);
+        }
         const std::vector<TimingHost::Byte> got = host.got.get_future().get();
         std::string received;
         for (const auto& b : got)
