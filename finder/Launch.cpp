@@ -2,7 +2,10 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -109,19 +112,93 @@ std::string findProgram(std::string_view name, const ProgramSearch& search) {
         std::string full = joinPath(folder, file);
         if (isRegularFile(full)) return full;
     }
+    return findOnPath(file, search.path);
+}
+
+std::string findOnPath(const std::string& name, const std::string& path) {
     std::size_t pos = 0;
-    while (pos <= search.path.size()) {
-        std::size_t colon = search.path.find(':', pos);
-        if (colon == std::string::npos) colon = search.path.size();
-        std::string folder = search.path.substr(pos, colon - pos);
-        // An empty PATH entry means the current folder, which was tried already.
+    while (pos <= path.size()) {
+        std::size_t colon = path.find(':', pos);
+        if (colon == std::string::npos) colon = path.size();
+        std::string folder = path.substr(pos, colon - pos);
+        // An empty PATH entry means the current folder, which a program search tried already.
         if (!folder.empty()) {
-            std::string full = joinPath(folder, file);
+            std::string full = joinPath(folder, name);
             if (isExecutableFile(full)) return full;
         }
         pos = colon + 1;
     }
     return "";
+}
+
+int startChild(const std::string& path, const std::vector<std::string>& args, int& pid) {
+    std::vector<std::string> all{path};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    // The child starts with no signal blocked, whatever the thread that starts it blocks.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
+    pid_t child = -1;
+    const int err = ::posix_spawn(&child, path.c_str(), nullptr, &attr, argv.data(), environ);
+    posix_spawnattr_destroy(&attr);
+    pid = err == 0 ? child : -1;
+    return err;
+}
+
+namespace {
+
+using cp932::sj;
+
+// The failed start's errno as the box says it; the system's own text follows in brackets.
+struct StartReason {
+    int code;
+    const char* text;
+};
+constexpr StartReason kStartReasons[] = {
+    {EACCES, "実行が許可されていません"},
+    {ENOENT, "ファイルまたはそのインタープリターが見つかりません"},
+    {ENOEXEC, "実行できる形式ではありません"},
+    {ETXTBSY, "ファイルが書き込み中です"},
+};
+
+std::string startReason(int code) {
+    const char* text = "起動できません";
+    for (const StartReason& r : kStartReasons)
+        if (r.code == code) text = r.text;
+    // The untranslated text: the box's bytes are CP932, whatever the locale's messages are.
+    const char* system = ::strerrordesc_np(code);
+    return sj(text) + " (" + (system ? system : "errno " + std::to_string(code)) + ")" + sj("。");
+}
+
+}  // namespace
+
+std::string launchFailureText(const LaunchFailure& f) {
+    using W = LaunchFailure::What;
+    using C = LaunchFailure::Cause;
+    std::string head;
+    switch (f.what) {
+    case W::WebPage: head = sj("ブラウザで ") + f.target + sj(" を開けませんでした。"); break;
+    case W::Program: head = sj("プログラム ") + f.target + sj(" を起動できませんでした。"); break;
+    case W::Document: head = sj("ファイル ") + f.target + sj(" を開けませんでした。"); break;
+    }
+    std::string why;
+    switch (f.cause) {
+    case C::NotFound: why = sj("ファイルが見つかりません。"); break;
+    case C::BadAddress: why = sj("アドレスが URL の形になっていません。"); break;
+    case C::OpenerMissing:
+        why = sj("xdg-open が見つかりません（xdg-utils パッケージが必要です）。");
+        break;
+    case C::OpenerFailed: why = sj("xdg-open が終了コード ") + std::to_string(f.code) + sj(" で終了しました。"); break;
+    case C::OpenerKilled: why = sj("xdg-open がシグナル ") + std::to_string(f.code) + sj(" で終了しました。"); break;
+    case C::StartFailed: why = startReason(f.code); break;
+    }
+    return head + "\r\r" + why;
 }
 
 LaunchKind launchKindOf(const std::string& file) {

@@ -85,7 +85,7 @@ void ScanSession::guarded(F step) {
         error_ = cp932::toUtf8(e.what());
         if (endpoint_.bindError() == EADDRINUSE) {
             portHeld_ = true;
-            error_ += " (a finder window or another scan may hold it)";
+            error_ += "（検索ウィンドウか別のスキャンが使用中の可能性があります）";
         }
         finish();
     }

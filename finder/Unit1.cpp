@@ -114,6 +114,10 @@ TqsearchForm::TqsearchForm(FormServices services, StartSettings settings, QWidge
       services_(withDefaults(std::move(services))), grid_(11),
       Run(NMUDP1, runTick_, paceTick_, grid_, *this, *services_.addresses, services_.finalWaitMs) {
     Run.targets = services_.targets;
+    // A launch that fails, at once or when the opener ends, is said in a warning box.
+    services_.launcher->OnFailed = [this](const LaunchFailure& f) {
+        dialogs().warning(texts().warning, launchFailureText(f));
+    };
     collate_ = localeCompare();
     model_ = new DeviceTableModel(grid_, this);
     buildControls();
@@ -131,6 +135,7 @@ TqsearchForm::TqsearchForm(FormServices services, StartSettings settings, QWidge
 }
 
 TqsearchForm::~TqsearchForm() {
+    services_.launcher->OnFailed = nullptr;
     FormDestroy();
     // The grid goes before the child widgets; the view must not read it while they go.
     StringGrid1->setModel(nullptr);

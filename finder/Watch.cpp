@@ -89,7 +89,7 @@ int runWatch(ScanSession& session, int seconds, int sortColumn, const std::strin
             }
             // A finder window's search, say: this run is left out, the next one tries again.
             if (!heldSaid)
-                sayError(error + "; the watch goes on and tries again at each run");
+                sayError(error + "。この回は飛ばし、次の回にまた試みます");
             heldSaid = true;
         } else {
             heldSaid = false;

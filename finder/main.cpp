@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QFile>
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <unistd.h>
@@ -11,6 +12,8 @@
 
 #include "FinderOptions.h"
 #include "InstanceLock.h"
+#include "RaiseChannel.h"
+#include "RaiseWatch.h"
 #include "Scan.h"
 #include "Unit1.h"
 #include "guardedapp.h"
@@ -50,10 +53,20 @@ int main(int argc, char** argv) {
         break;
     }
 
-    // A second finder ends at once, silently.
+    // A second finder brings the first one's window to the front and ends; with no
+    // answer within a second it ends silently all the same.
     InstanceLock lock("zqh0003");
-    if (!lock.acquired())
+    const std::string raisePath = raiseSocketPath(lock.path());
+    if (!lock.acquired()) {
+        if (const RaiseAnswer a = askToRaise(raisePath, std::chrono::seconds(1)); !a.problem.empty())
+            std::fprintf(stderr, "qlxsearch: %s; the running finder is not brought to the front\n", a.problem.c_str());
         return 0;
+    }
+    // Only the holder of the lock may claim its socket path; made before any thread starts.
+    RaiseListener listener(lock.guarded() ? raisePath : std::string());
+    if (!listener.problem().empty())
+        std::fprintf(stderr, "qlxsearch: %s; a second start will not bring this window to the front\n",
+                     listener.problem().c_str());
 
     GuardedApplication app(argc, argv);
     // Lets the desktop match the window to its menu entry and icon.
@@ -66,6 +79,10 @@ int main(int argc, char** argv) {
         const std::string exe = QFile::encodeName(QCoreApplication::applicationFilePath()).toStdString();
         TqsearchForm form(std::move(services),
                           StartSettings::fromFiles(settingsPaths(exe, PathProbe::system())));
+        RaiseWatch front(listener, [&form] {
+            bringToFront(form);
+            std::fputs("qlxsearch: a second start brought this window to the front\n", stderr);
+        });
         form.show();
         return app.exec();
     } catch (const std::exception& e) {

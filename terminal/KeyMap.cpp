@@ -44,17 +44,29 @@ std::string composedBytes(const std::string& utf8, Encoding enc) {
 }
 
 std::string pastedBytes(std::string_view utf8, Encoding enc) {
-    std::string out;
-    std::size_t start = 0;
-    while (start <= utf8.size()) {
-        const std::size_t end = std::min(utf8.find_first_of("\r\n", start), utf8.size());
-        out += encodeText(utf8.substr(start, end - start), enc);
-        if (end == utf8.size())
-            break;
-        out += '\r';
-        start = end + 1;
-        if (utf8[end] == '\r' && start < utf8.size() && utf8[start] == '\n')
-            ++start;
+    PasteEncoder e(enc);
+    e.feed(utf8);
+    return e.take();
+}
+
+// Every break becomes CR (or CR LF) first; the encodings keep both as they are, so the piece
+// is then encoded in one call.
+void PasteEncoder::feed(std::string_view utf8) {
+    piece_.clear();
+    piece_.reserve(utf8.size() + (crlf_ ? utf8.size() / 16 : 0));
+    for (char c : utf8) {
+        const bool lfOfCrLf = afterCr_ && c == '\n';
+        afterCr_ = c == '\r';
+        if (lfOfCrLf)
+            continue;
+        const bool lineBreak = c == '\r' || c == '\n';
+        if (lineBreak) {
+            ++breaks_;
+            piece_ += crlf_ ? "\r\n" : "\r";
+        } else {
+            piece_ += c;
+        }
+        endsInBreak_ = lineBreak;
     }
-    return out;
+    bytes_ += encodeText(piece_, enc_);
 }

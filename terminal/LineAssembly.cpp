@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "CharWidth.h"
+
 namespace {
 
 std::size_t countLf(std::string_view s) { return static_cast<std::size_t>(std::count(s.begin(), s.end(), '\n')); }
@@ -16,10 +18,16 @@ LineAssembly::LineAssembly(std::size_t byteLimit, std::size_t lineLimit)
 LineAssembly::~LineAssembly() = default;
 
 void LineAssembly::setEncoding(Encoding e) {
-    if (decoder_)
+    if (decoder_) {
         decoder_->setEncoding(e);
-    else
+    } else {
         decoder_ = std::make_unique<TextDecoder>(e);
+        if (!lines_.empty()) {
+            row_.start(lines_.back(), runs_.back());  // what came before stays as it is
+            counted_ = lines_.back().size();
+        }
+    }
+    row_.setRule(e == Encoding::Utf8 ? WidthRule::Unicode : WidthRule::Japanese);
 }
 
 std::optional<Encoding> LineAssembly::encoding() const {
@@ -36,40 +44,143 @@ static void both(LineAssembly::Update& u, LineAssembly::Update& pending, F f) {
 }
 
 LineAssembly::Update LineAssembly::append(std::string_view chunk) {
-    if (lines_.empty()) {
-        lines_.emplace_back();
-        rows_ = 1;
-    }
+    if (lines_.empty())
+        newLine();
     Update u;
     u.firstChanged = lines_.size() - 1;
     u.kept = lines_.back().size();
+    chunkUpdate_ = &u;
     if (decoder_) {
         decoded_.clear();
         decoder_->decode(chunk, decoded_);
-        chunk = decoded_;
+        appendConsole(decoded_);
+    } else {
+        const std::size_t n = chunk.size();
+        std::size_t start = 0;
+        while (start < n) {
+            std::size_t end = chunk.find('\r', start);
+            if (end == std::string_view::npos)
+                end = n;
+            appendText(chunk.substr(start, end - start));
+            if (end == n)
+                break;
+            endLine();
+            start = end + 1;
+            if (start < n && chunk[start] == '\n')
+                ++start;
+            boundAsWeGo();
+        }
     }
-
-    const std::size_t n = chunk.size();
-    std::size_t start = 0;
-    while (start < n) {
-        std::size_t end = chunk.find('\r', start);
-        if (end == std::string_view::npos)
-            end = n;
-        appendText(chunk.substr(start, end - start));
-        if (end == n)
-            break;
-        endLine();
-        start = end + 1;
-        if (start < n && chunk[start] == '\n')
-            ++start;
-        // Bound as we go, so a chunk of many short lines never holds more than the limit.
-        if (rows_ > lineLimit_ || bytes_ > byteLimit_)
-            enforceBound(u);
-    }
+    settle();
     enforceBound(u);
     if (observer_)
         observeRows();
+    chunkUpdate_ = nullptr;
     return u;
+}
+
+// One LF directly behind a CR of the chunk is dropped: the text goes to the escape stage
+// up to each such CR, and on behind its LF.
+void LineAssembly::appendConsole(std::string_view text) {
+    std::size_t from = 0;
+    for (std::size_t cr; (cr = text.find("\r\n", from)) != std::string_view::npos; from = cr + 2)
+        parser_.feed(text.substr(from, cr + 1 - from), *this);
+    parser_.feed(text.substr(from), *this);
+}
+
+void LineAssembly::print(std::string_view utf8) { row_.print(utf8, attr_); }
+
+void LineAssembly::control(char c) {
+    switch (c) {
+    case '\r': endLine(); boundAsWeGo(); break;
+    case '\n': endRow(); boundAsWeGo(); break;
+    case '\b': row_.left(1); break;
+    case '\t': row_.tab(attr_); break;
+    case '\a': ++bells_; break;
+    default: break;  // NUL and the other controls show nothing
+    }
+}
+
+void LineAssembly::csi(const Csi& seq) {
+    if (!seq.plain())
+        return;
+    switch (seq.final) {
+    case 'C': row_.right(static_cast<std::size_t>(seq.param(0, 1))); break;
+    case 'D': row_.left(static_cast<std::size_t>(seq.param(0, 1))); break;
+    case 'K':
+    case 'J': {
+        // Below the current line there is nothing: erasing the screen from the write
+        // position on (or up to it) erases within the line.
+        const int which = seq.param(0, 0);
+        if (which == 0)
+            row_.eraseRight();
+        else if (which == 1)
+            row_.eraseLeft();
+        else if (seq.final == 'K')
+            row_.eraseAll();
+        else
+            freshPage();
+        break;
+    }
+    case 'm': attr_ = applySgr(attr_, seq); break;
+    default: break;  // cursor addressing and the rest: not modelled
+    }
+}
+
+void LineAssembly::escape(char intermediate, char final) {
+    if (intermediate == 0 && final == 'c') {  // full reset
+        attr_ = attr::kPlain;
+        freshPage();
+    }
+}
+
+// The page starts with a line of its own; what the current line holds stays above it.
+void LineAssembly::freshPage() {
+    settle();
+    if (!lines_.back().empty() || row_.columns() > 0) {
+        endLine();
+        boundAsWeGo();
+    }
+    pageLine_ = linesDropped_ + lines_.size() - 1;
+    ++pages_;
+}
+
+std::optional<std::size_t> LineAssembly::pageTop() const {
+    if (pages_ == 0 || pageLine_ < linesDropped_)
+        return std::nullopt;
+    return pageLine_ - linesDropped_;
+}
+
+// Brings the current line's text in line with the row being written, and the bound's
+// count and the updates with the text.
+void LineAssembly::settle() {
+    if (!decoder_ || lines_.empty())
+        return;
+    std::string& cur = lines_.back();
+    const std::size_t stale = row_.staleFrom();
+    if (stale != std::string::npos) {
+        const std::size_t current = lines_.size() - 1;
+        auto erase = [&](Update& x) {
+            if (x.firstChanged != current || stale >= x.kept)
+                return;
+            x.erased += utf16Length(std::string_view(cur).substr(stale, x.kept - stale));
+            x.kept = stale;
+            if (x.kept == 0)
+                x.erased = x.cutRows = 0;
+        };
+        if (chunkUpdate_)
+            erase(*chunkUpdate_);
+        erase(pending_);
+        row_.render();
+    }
+    bytes_ = bytes_ - counted_ + cur.size();
+    counted_ = cur.size();
+}
+
+// Bound as we go, so a chunk of many short lines never holds more than the limit.
+void LineAssembly::boundAsWeGo() {
+    if (rows_ > lineLimit_ || bytes_ > byteLimit_)
+        enforceBound(*chunkUpdate_);
 }
 
 void LineAssembly::setLineObserver(LineObserver observer) {
@@ -79,43 +190,62 @@ void LineAssembly::setLineObserver(LineObserver observer) {
 }
 
 void LineAssembly::observeRows() {
-    const std::string& cur = lines_.back();
-    const std::size_t lf = std::string_view(cur).substr(scanned_).rfind('\n');
-    if (lf != std::string_view::npos) {
-        const std::size_t end = scanned_ + lf + 1;
-        completed_.append(cur, observed_, end - observed_);
-        observed_ = end;
+    if (!decoder_) {
+        // Raw lines: the rows a chunk completed are found by their LF.
+        const std::string& cur = lines_.back();
+        const std::size_t lf = std::string_view(cur).substr(scanned_).rfind('\n');
+        if (lf != std::string_view::npos) {
+            const std::size_t end = scanned_ + lf + 1;
+            completed_.append(cur, observed_, end - observed_);
+            observed_ = end;
+        }
+        scanned_ = cur.size();
     }
-    scanned_ = cur.size();
     if (!completed_.empty()) {
         observer_(completed_);
         completed_.clear();
     }
 }
 
+// Raw lines: the segment as it came.
 void LineAssembly::appendText(std::string_view segment) {
-    std::string& line = lines_.back();
-    const std::size_t before = line.size();
-    if (decoder_ && segment.find('\0') != std::string_view::npos) {
-        for (char c : segment)
-            if (c != '\0')
-                line.push_back(c);
-    } else {
-        line.append(segment);
-    }
-    bytes_ += line.size() - before;
+    lines_.back().append(segment);
+    bytes_ += segment.size();
     rows_ += countLf(segment);
 }
 
+void LineAssembly::newLine() {
+    lines_.emplace_back();
+    runs_.emplace_back();
+    rows_ += 1;
+    counted_ = 0;
+    if (decoder_)
+        row_.start(lines_.back(), runs_.back());
+}
+
 void LineAssembly::endLine() {
+    settle();
     if (observer_) {
         completed_.append(lines_.back(), observed_);
         completed_ += '\n';
     }
     observed_ = scanned_ = 0;
-    lines_.emplace_back();
     bytes_ += 1;
+    newLine();
+}
+
+// A lone LF: the row is final, and a new one starts within the line.
+void LineAssembly::endRow() {
+    settle();
+    std::string& cur = lines_.back();
+    cur += '\n';
+    if (observer_)
+        completed_.append(cur, observed_);
+    observed_ = cur.size();
+    bytes_ += 1;
+    counted_ += 1;
     rows_ += 1;
+    row_.start(cur, runs_.back());
 }
 
 LineAssembly::Update LineAssembly::takeUpdate() {
@@ -140,15 +270,19 @@ LineAssembly::Update LineAssembly::merge(Update first, Update then) {
     if (then.dropped <= first.firstChanged && then.firstChanged > firstLine) {
         u.kept = first.kept;
         u.cutRows = first.cutRows;
+        u.erased = first.erased;
     }
     return u;
 }
 
 void LineAssembly::enforceBound(Update& u) {
+    settle();
     while (lines_.size() > 1 && (rows_ > lineLimit_ || bytes_ > byteLimit_)) {
         bytes_ -= lines_.front().size() + 1;
         rows_ -= countLf(lines_.front()) + 1;
         lines_.pop_front();
+        runs_.pop_front();
+        ++linesDropped_;
         // An unchanged line the view shows goes from its front; a changed one it would
         // have replaced anyway, so it is simply never shown.
         both(u, pending_, [](Update& x) {
@@ -157,7 +291,7 @@ void LineAssembly::enforceBound(Update& u) {
                 ++x.dropped;
             } else {
                 x.kept = 0;  // the view's last line itself is gone
-                x.cutRows = 0;
+                x.cutRows = x.erased = 0;
             }
         });
     }
@@ -205,6 +339,11 @@ void LineAssembly::cutCurrentLine(Update& u) {
     observed_ = observed_ > cut ? observed_ - cut : 0;
     scanned_ = scanned_ > cut ? scanned_ - cut : 0;
     cur.erase(0, cut);
+    dropRunsFront(runs_.back(), cut);
+    if (decoder_) {
+        row_.cutFront(cut);
+        counted_ -= cut;
+    }
     bytes_ -= cut;
     rows_ -= cutRows;
     both(u, pending_, [&](Update& x) {
@@ -214,7 +353,7 @@ void LineAssembly::cutCurrentLine(Update& u) {
             x.cutRows += cutRows;
         } else {
             x.kept = 0;
-            x.cutRows = 0;
+            x.cutRows = x.erased = 0;
         }
     });
 }

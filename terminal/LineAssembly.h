@@ -1,11 +1,20 @@
 #pragma once
 // Turns the host's received chunks into screen lines: CR LF and a lone CR end a line, one
-// LF directly behind a CR of the same chunk is dropped, every other byte is kept. The last
-// line is the one being written. A lone LF stays inside its line; the view shows it as a
-// break within the line, so a line shows as one row plus one per LF it holds.
+// LF directly behind a CR of the same chunk is dropped. The last line is the one being
+// written. A lone LF stays inside its line; the view shows it as a break within the
+// line, so a line shows as one row plus one per LF it holds.
 //
-// Lines hold the received bytes, or, once an encoding is set, the text decoded to UTF-8
-// as the view shows it (NUL bytes left out, a split character held until it is whole).
+// Without an encoding, lines hold the received bytes, every other byte kept as it came.
+// Once an encoding is set, they hold the text as a console shows it, in UTF-8: decoded
+// (NUL left out, a split character held until it is whole), then read as a terminal
+// reads it (EscapeParser): escape sequences are consumed, never shown; BS, CSI C and
+// CSI D move the write position on the row being written, and text written before the
+// row's end overwrites it (ScreenRow); CSI K erases within the row; HT moves to the next
+// multiple of 8 columns, and at the row's end is kept as a tab that spans those columns;
+// BEL is counted, not shown; SGR sets the attributes of the text that follows, kept per
+// run of text (runs()); CSI 2 J and 3 J start a fresh page below the text already there.
+// Other controls and sequences (cursor addressing among them) change nothing. The rows
+// above a lone LF are final: the write position never goes back past it.
 #include <cstddef>
 #include <deque>
 #include <functional>
@@ -14,9 +23,12 @@
 #include <string>
 #include <string_view>
 
+#include "EscapeParser.h"
+#include "ScreenRow.h"
+#include "Sgr.h"
 #include "TextCodec.h"
 
-class LineAssembly {
+class LineAssembly : private EscapeSink {
 public:
     // Scrollback bound: the stored bytes (a line break counts one) and the number of
     // rows. Reaching either drops the oldest lines whole; a single line beyond it loses
@@ -26,7 +38,7 @@ public:
 
     explicit LineAssembly(std::size_t byteLimit = kDefaultByteLimit,
                           std::size_t lineLimit = kDefaultLineLimit);
-    ~LineAssembly();
+    ~LineAssembly() override;
 
     // Decodes the bytes received from now on from `e`.
     void setEncoding(Encoding e);
@@ -35,13 +47,16 @@ public:
     // What changed, for a view that mirrors lines(): first drop `dropped` lines from its
     // front, then bring its lines from `firstChanged` on in line with lines()[firstChanged..].
     // When `kept` is not 0, the view's last line is line `firstChanged`, of which it keeps
-    // the first `kept` bytes after removing its first `cutRows` rows; it only appends the
-    // rest. Otherwise it shows line `firstChanged` anew.
+    // the first `kept` bytes after removing its first `cutRows` rows: it removes the last
+    // `erased` UTF-16 code units of what it shows of that line (text the host has since
+    // overwritten or erased) and appends the rest. Otherwise it shows line `firstChanged`
+    // anew.
     struct Update {
         std::size_t dropped = 0;
         std::size_t firstChanged = 0;
         std::size_t kept = 0;
         std::size_t cutRows = 0;
+        std::size_t erased = 0;
     };
 
     Update append(std::string_view chunk);
@@ -55,8 +70,20 @@ public:
 
     // Every kept line; the last one is the current line. Empty until the first chunk.
     const std::deque<std::string>& lines() const { return lines_; }
+    // The attributes of line i's text (none without an encoding).
+    const Runs& runs(std::size_t i) const { return runs_[i]; }
     // Bytes held, a line break counting one.
     std::size_t storedBytes() const { return bytes_; }
+
+    // BEL characters received so far.
+    std::size_t bells() const { return bells_; }
+    // Fresh pages started so far (CSI 2 J, CSI 3 J, ESC c), and the line the latest one
+    // starts with, while it is kept.
+    std::size_t pages() const { return pages_; }
+    std::optional<std::size_t> pageTop() const;
+    // UTF-16 code units of the current line behind the write position (0 when it stands at
+    // the end), for a view that shows the host's write position.
+    std::size_t unitsAfterCaret() const { return decoder_ ? row_.unitsAfterCaret() : 0; }
 
     // Sees the text as the view shows it, row by row: at the end of each append() that
     // completed rows (a line ended by CR, or a row ended by a lone LF within it), one
@@ -71,13 +98,26 @@ public:
     std::string unfinishedLine() const;
 
 private:
+    // The escape stage's output.
+    void print(std::string_view utf8) override;
+    void control(char c) override;
+    void csi(const Csi& seq) override;
+    void escape(char intermediate, char final) override;
+
     void appendText(std::string_view segment);
+    void appendConsole(std::string_view decoded);
+    void newLine();
     void endLine();
+    void endRow();
+    void freshPage();
+    void settle();
+    void boundAsWeGo();
     void observeRows();
     void enforceBound(Update& u);
     void cutCurrentLine(Update& u);
 
     std::deque<std::string> lines_;
+    std::deque<Runs> runs_;  // beside lines_, one for each
     std::size_t bytes_ = 0;  // sum of line sizes plus one per line break
     std::size_t rows_ = 0;   // lines plus the LF bytes inside them
     std::size_t byteLimit_;
@@ -89,6 +129,16 @@ private:
     std::string completed_;  // rows completed by the chunk being appended
     std::size_t observed_ = 0;  // bytes of the current line given to the observer
     std::size_t scanned_ = 0;   // bytes of the current line searched for an LF
+
+    EscapeParser parser_;
+    ScreenRow row_;
+    Attr attr_ = attr::kPlain;
+    Update* chunkUpdate_ = nullptr;  // the update of the chunk being appended
+    std::size_t counted_ = 0;        // bytes of the current line counted in bytes_
+    std::size_t bells_ = 0;
+    std::size_t pages_ = 0;
+    std::size_t pageLine_ = 0;      // the latest page's first line, counted from the first line ever
+    std::size_t linesDropped_ = 0;  // lines the bound has dropped
 };
 
 // The bytes of a received line as the view would show them: NUL bytes (the CR NUL of a

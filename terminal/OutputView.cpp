@@ -1,10 +1,19 @@
 #include "OutputView.h"
 
+#include <QApplication>
+#include <QColor>
+#include <QEvent>
+#include <QFontMetricsF>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
+
+#include "CharWidth.h"
+#include "ScreenRow.h"
 
 namespace {
 
@@ -18,6 +27,8 @@ void keepBlocksToLf(QString& text) {
             c = QChar::ReplacementCharacter;
     }
 }
+
+QColor colourOf(Rgb c) { return QColor(c.r, c.g, c.b); }
 
 } // namespace
 
@@ -33,6 +44,13 @@ OutputView::OutputView(QWidget* parent, std::size_t byteLimit, std::size_t lineL
     setFocusPolicy(Qt::StrongFocus);
     // Read-only text edits turn input methods off; typed Japanese text must still arrive.
     setAttribute(Qt::WA_InputMethodEnabled, true);
+    setTabStops();
+
+    ringBell = [] { QApplication::beep(); };
+    bellClock = [] {
+        using namespace std::chrono;
+        return static_cast<qint64>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    };
 
     lines_.setEncoding(Encoding::Cp932);
     refreshTimer_ = new QTimer(this);
@@ -43,6 +61,14 @@ OutputView::OutputView(QWidget* parent, std::size_t byteLimit, std::size_t lineL
 
 void OutputView::append(std::string_view chunk) {
     lines_.append(chunk);
+    if (lines_.bells() != bellsSeen_) {
+        bellsSeen_ = lines_.bells();
+        const qint64 now = bellClock();
+        if (lastBell_ < 0 || now - lastBell_ >= kBellMs) {
+            lastBell_ = now;
+            ringBell();
+        }
+    }
     pending_ = true;
     if (refreshTimer_->isActive())
         return;
@@ -57,11 +83,120 @@ void OutputView::flush() {
     if (!pending_)
         return;
     pending_ = false;
-    show(lines_.takeUpdate());
+    present(lines_.takeUpdate());
     sinceRefresh_.restart();
 }
 
-void OutputView::show(LineAssembly::Update update) {
+QTextCharFormat OutputView::formatOf(Attr a) {
+    QTextCharFormat f;
+    const int fg = attr::foreground(a), bg = attr::background(a);
+    const QColor fore = colourOf(fg < 0 ? kDefaultForeground : kPalette[fg]);
+    const QColor back = colourOf(bg < 0 ? kDefaultBackground : kPalette[bg]);
+    if (a & attr::kReverse) {
+        f.setForeground(back);
+        f.setBackground(fore);
+    } else {
+        if (fg >= 0)
+            f.setForeground(fore);
+        if (bg >= 0)
+            f.setBackground(back);
+    }
+    if (a & attr::kBold)
+        f.setFontWeight(QFont::Bold);
+    if (a & attr::kUnderline)
+        f.setFontUnderline(true);
+    return f;
+}
+
+const QTextCharFormat& OutputView::cachedFormat(Attr a) {
+    auto f = formats_.find(a);
+    if (f == formats_.end())
+        f = formats_.insert(a, formatOf(a));
+    return *f;
+}
+
+// Appends line `line` from byte `from` on to the text to insert. Its attributes become
+// format ranges of the rows (blocks) it goes into: `block` and `units` say where the text
+// stands, and move on with it. The text itself goes in plain, with one insert for all,
+// so a coloured stream costs hardly more than a plain one.
+void OutputView::addLine(std::string& text, std::size_t line, std::size_t from, int& block, int& units) {
+    const std::string_view all = lines_.lines()[line];
+    const std::string_view added = all.substr(from);
+    text.append(added);
+    const Runs& runs = lines_.runs(line);
+    if (runs.empty() || runs.back().end <= from) {
+        const auto breaks = static_cast<int>(std::count(added.begin(), added.end(), '\n'));
+        block += breaks;
+        if (breaks > 0)
+            units = 0;
+        return;
+    }
+    auto piece = [&](std::string_view seg, Attr a) {
+        for (std::size_t lf; !seg.empty(); seg.remove_prefix(lf + 1)) {
+            lf = seg.find('\n');
+            const std::string_view part = seg.substr(0, lf);
+            const int n = static_cast<int>(utf16Length(part));
+            if (a != attr::kPlain && n > 0) {
+                if (formatRows_.empty() || formatRows_.back().block != block)
+                    formatRows_.push_back({block, {}});
+                formatRows_.back().ranges.push_back({units, n, cachedFormat(a)});
+            }
+            units += n;
+            if (lf == std::string_view::npos)
+                break;
+            ++block;
+            units = 0;
+        }
+    };
+    auto r = std::upper_bound(runs.begin(), runs.end(), from, [](std::size_t at, const Run& x) { return at < x.end; });
+    std::size_t at = from;
+    for (; r != runs.end() && at < all.size(); ++r) {
+        const std::size_t end = std::min<std::size_t>(r->end, all.size());
+        piece(all.substr(at, end - at), r->attr);
+        at = end;
+    }
+    piece(all.substr(at), attr::kPlain);
+}
+
+// After the insert: the rows that got text of their own attributes show them. Row
+// `reset` (where the insert began) keeps its ranges before `keptUnits` and no others.
+void OutputView::applyFormats(int reset, int keptUnits) {
+    QTextDocument* doc = document();
+    std::size_t next = 0;
+    if (reset >= 0) {
+        QTextLayout* layout = doc->findBlockByNumber(reset).layout();
+        QList<QTextLayout::FormatRange> ranges;
+        for (const auto& r : layout->formats()) {
+            if (r.start >= keptUnits)
+                continue;
+            ranges.push_back(r);
+            ranges.back().length = std::min(r.length, keptUnits - r.start);
+        }
+        if (!formatRows_.empty() && formatRows_[0].block == reset) {
+            ranges.append(formatRows_[0].ranges);
+            next = 1;
+        }
+        if (!ranges.isEmpty() || !layout->formats().isEmpty())
+            layout->setFormats(ranges);
+    }
+    // The rows come in order: walk the blocks rather than look each one up.
+    QTextBlock b;
+    int at = -1;  // b's number
+    for (; next < formatRows_.size(); ++next) {
+        const int want = formatRows_[next].block;
+        if (!b.isValid() || want - at > 64) {
+            b = doc->findBlockByNumber(want);
+            at = want;
+        }
+        for (; b.isValid() && at < want; ++at)
+            b = b.next();
+        if (b.isValid())
+            b.layout()->setFormats(formatRows_[next].ranges);
+    }
+    formatRows_.clear();
+}
+
+void OutputView::present(LineAssembly::Update update) {
     const auto& all = lines_.lines();
     if (all.empty())
         return;
@@ -83,23 +218,30 @@ void OutputView::show(LineAssembly::Update update) {
         dropRows += rows_.front();
         rows_.pop_front();
     }
-    if (dropRows > 0)
+    if (dropRows > 0) {
         removeBlocks(0, dropRows);
+        pageTopBlock_ = pageTopBlock_ >= dropRows ? pageTopBlock_ - dropRows : -1;
+    }
 
     const std::size_t first = update.firstChanged;
     std::string text;
+    int block = 0, units = 0, reset = -1, keptUnits = 0;
     if (update.kept > 0 && rows_.size() == first + 1 && update.kept <= all[first].size()) {
         // The line the view shows last has grown: cut its oldest rows if the scrollback
-        // dropped them, and append only the new text.
+        // dropped them, take back what the host overwrote, and append only the new text.
         if (update.cutRows > 0) {
             const int start = doc->blockCount() - rows_.back();
             removeBlocks(start, start + static_cast<int>(update.cutRows));
             rows_.back() -= static_cast<int>(update.cutRows);
         }
-        const std::string_view added = std::string_view(all[first]).substr(update.kept);
-        rows_.back() += rowsOf(added) - 1;
-        text.assign(added);
-        cur.setPosition(doc->characterCount() - 1);
+        const int end = doc->characterCount() - 1;
+        cur.setPosition(end - static_cast<int>(update.erased));
+        cur.setPosition(end, QTextCursor::KeepAnchor);
+        cur.removeSelectedText();
+        reset = block = doc->blockCount() - 1;
+        keptUnits = units = doc->lastBlock().length() - 1;
+        rows_.back() += rowsOf(std::string_view(all[first]).substr(update.kept)) - 1;
+        addLine(text, first, update.kept, block, units);
     } else {
         // Show line `first` anew, in place of what the view has from there on.
         int rows = 0;
@@ -109,32 +251,71 @@ void OutputView::show(LineAssembly::Update update) {
         }
         if (rows_.empty()) {
             cur.select(QTextCursor::Document);
+            reset = 0;
         } else if (rows == 0) {
             cur.setPosition(doc->characterCount() - 1);  // a line the view never had
             text += '\n';
+            block = doc->blockCount();
         } else {
-            cur.setPosition(doc->findBlockByNumber(doc->blockCount() - rows).position());
+            reset = block = doc->blockCount() - rows;
+            cur.setPosition(doc->findBlockByNumber(block).position());
             cur.setPosition(doc->characterCount() - 1, QTextCursor::KeepAnchor);
         }
-        text += all[first];
+        cur.removeSelectedText();
+        addLine(text, first, 0, block, units);
         rows_.push_back(rowsOf(all[first]));
     }
     for (std::size_t i = first + 1; i < all.size(); ++i) {
         text += '\n';
-        text += all[i];
+        ++block;
+        units = 0;
+        addLine(text, i, 0, block, units);
         rows_.push_back(rowsOf(all[i]));
     }
     QString q = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     keepBlocksToLf(q);
-    cur.insertText(q);
+    cur.insertText(q, QTextCharFormat());
+    applyFormats(reset, keptUnits);  // inside the edit: each row is laid out once, with its formats
     cur.endEditBlock();
+    follow();
+}
 
-    // While the user holds a selection (to copy it) the view stays where it is; it
-    // follows the output again once the selection is gone.
+// While the user holds a selection (to copy it) the view stays where it is; it follows
+// the output again once the selection is gone. A fresh page stands at the top of the
+// view until its text fills the view.
+void OutputView::follow() {
     if (textCursor().hasSelection())
         return;
+    QTextDocument* doc = document();
     QTextCursor caret(doc);
-    caret.setPosition(doc->characterCount() - 1);
+    caret.setPosition(doc->characterCount() - 1 - static_cast<int>(lines_.unitsAfterCaret()));
     setTextCursor(caret);
+    if (lines_.pages() != pagesSeen_) {
+        pagesSeen_ = lines_.pages();
+        if (const auto top = lines_.pageTop()) {
+            pageTopBlock_ = 0;
+            for (std::size_t i = 0; i < *top && i < rows_.size(); ++i)
+                pageTopBlock_ += rows_[i];
+        }
+    }
+    if (pageTopBlock_ >= 0) {
+        // Only this lets the view scroll past the end of the text.
+        setCenterOnScroll(true);
+        verticalScrollBar()->setValue(doc->findBlockByNumber(pageTopBlock_).firstLineNumber());
+        if (cursorRect().bottom() < viewport()->height())
+            return;
+        pageTopBlock_ = -1;
+        setCenterOnScroll(false);
+    }
     ensureCursorVisible();
+}
+
+void OutputView::setTabStops() {
+    setTabStopDistance(static_cast<qreal>(ScreenRow::kTabStop) * QFontMetricsF(font()).horizontalAdvance(QLatin1Char('0')));
+}
+
+void OutputView::changeEvent(QEvent* e) {
+    if (e->type() == QEvent::FontChange)
+        setTabStops();
+    QPlainTextEdit::changeEvent(e);
 }

@@ -1,10 +1,19 @@
 #pragma once
-// Memo1: the terminal's screen. A read-only plain-text view of the received lines. Each
-// chunk is decoded once, as it arrives, and the view then only appends what is new; a
-// lone LF shows as a break within its line (one row of the view per break).
+// Memo1: the terminal's screen. A read-only view of the received lines that paints what
+// the line assembly decided: each line's text with its attributes (colours, bold,
+// underline, reverse) as format ranges of the rows they stand in; the text itself is
+// plain, so Copy takes it as shown. Each chunk is decoded once, as it arrives,
+// and the view then only appends what is new, or rewrites the end of the current line
+// that the host overwrote; a lone LF shows as a break within its line (one row of the
+// view per break). A fresh page from the host starts at the top of the view.
 #include <QElapsedTimer>
+#include <QHash>
 #include <QPlainTextEdit>
+#include <QTextCharFormat>
+#include <QTextLayout>
+#include <vector>
 #include <deque>
+#include <functional>
 #include <string_view>
 
 #include "LineAssembly.h"
@@ -19,10 +28,11 @@ public:
 
     // Takes one received chunk. While text streams in, the view catches up at most every
     // kRefreshMs, so a fast host costs a few view updates a second instead of one per chunk;
-    // text after a quiet spell (an echo, a prompt) shows at once.
+    // text after a quiet spell (an echo, a prompt) shows at once. A BEL in it rings the
+    // bell, at most once every kBellMs.
     void append(std::string_view chunk);
     // Shows everything received so far now, and follows the output: the caret goes to
-    // the end of the current line and is scrolled into view.
+    // the host's write position on the current line and is scrolled into view.
     void flush();
     // True while received text waits for the next refresh.
     bool pending() const { return pending_; }
@@ -37,8 +47,24 @@ public:
     // Lines shown, as the user sees them (for tests and assistive tools).
     int shownLines() const { return static_cast<int>(rows_.size()); }
 
+    // The bell and its clock (milliseconds, steady), for tests to replace.
+    static constexpr int kBellMs = 200;
+    std::function<void()> ringBell;
+    std::function<qint64()> bellClock;
+
+    // The character format text of these attributes is shown in.
+    static QTextCharFormat formatOf(Attr a);
+
+protected:
+    void changeEvent(QEvent* e) override;
+
 private:
-    void show(LineAssembly::Update update);
+    void present(LineAssembly::Update update);
+    void addLine(std::string& text, std::size_t line, std::size_t from, int& block, int& units);
+    void applyFormats(int reset, int keptUnits);
+    const QTextCharFormat& cachedFormat(Attr a);
+    void follow();
+    void setTabStops();
 
     static constexpr int kRefreshMs = 20;
     LineAssembly lines_;
@@ -46,4 +72,14 @@ private:
     bool pending_ = false;
     QTimer* refreshTimer_;
     QElapsedTimer sinceRefresh_;
+    struct RowFormats {
+        int block;
+        QList<QTextLayout::FormatRange> ranges;
+    };
+    std::vector<RowFormats> formatRows_;  // the attributes of the text being inserted
+    QHash<Attr, QTextCharFormat> formats_;
+    qint64 lastBell_ = -1;
+    std::size_t bellsSeen_ = 0;
+    std::size_t pagesSeen_ = 0;
+    int pageTopBlock_ = -1;  // the first row of a fresh page that still fits the view
 };

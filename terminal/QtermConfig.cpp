@@ -1,6 +1,7 @@
 #include "QtermConfig.h"
 
 #include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <ctime>
 
@@ -29,6 +30,29 @@ LogSettings readLogSettings(const std::string& iniPath, const char* home, std::s
     for (char& c : t)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     s.timestamps = t == "1" || t == "true" || t == "yes" || t == "on";
+    return s;
+}
+
+PasteSettings readPasteSettings(const std::string& iniPath) {
+    PasteSettings s;
+    if (iniPath.empty())
+        return s;
+    IniFile f(iniPath);
+    const std::string confirm = f.read("paste", "confirm", "");
+    if (ini::sameName(confirm, "large"))
+        s.confirm = PasteConfirm::Large;
+    else if (ini::sameName(confirm, "never"))
+        s.confirm = PasteConfirm::Never;
+    const std::string delay = f.read("paste", "line_delay_ms", "");
+    long long ms = 0;
+    const auto [end, error] = std::from_chars(delay.data(), delay.data() + delay.size(), ms);
+    if (end == delay.data() + delay.size() && !delay.empty() && delay[0] != '-') {
+        // Too large to convert is too large to mean anything but the longest delay.
+        if (error == std::errc::result_out_of_range || (error == std::errc() && ms > kMaxLineDelayMs))
+            s.lineDelayMs = kMaxLineDelayMs;
+        else if (error == std::errc())
+            s.lineDelayMs = int(ms);
+    }
     return s;
 }
 

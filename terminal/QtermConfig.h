@@ -1,6 +1,7 @@
 #pragma once
 // qterm's settings file, qterm.ini: section [log], keys dir (log every session there)
-// and timestamps. A missing or unreadable file means no automatic log.
+// and timestamps; section [paste], keys confirm and line_delay_ms. A missing or unreadable
+// file means the defaults: no automatic log, the preview before a multi-line paste, no pacing.
 #include <chrono>
 #include <string>
 
@@ -8,6 +9,16 @@ struct LogSettings {
     std::string dir;  // empty: no automatic log
     bool timestamps = false;
 };
+
+// When a paste asks first: Multiline previews a paste that holds a line break (and asks
+// about a large one), Large asks only about a paste above 64 KiB, Never never asks.
+enum class PasteConfirm { Multiline, Large, Never };
+
+struct PasteSettings {
+    PasteConfirm confirm = PasteConfirm::Multiline;
+    int lineDelayMs = 0;  // 0: a paste goes as fast as the host takes it
+};
+constexpr int kMaxLineDelayMs = 10000;
 
 // $XDG_CONFIG_HOME/qterm/qterm.ini, else $HOME/.config/qterm/qterm.ini; empty when
 // neither is set. A relative XDG_CONFIG_HOME is ignored, as the XDG rules say.
@@ -17,6 +28,11 @@ std::string qtermSettingsPath(const char* xdgConfigHome, const char* home);
 // that holds something other than a readable file (a FIFO, a folder) gives the defaults
 // and, in `warning`, one line saying so.
 LogSettings readLogSettings(const std::string& iniPath, const char* home, std::string* warning = nullptr);
+
+// confirm is multiline, large or never (any case; anything else is multiline);
+// line_delay_ms a number of milliseconds, at most kMaxLineDelayMs (a larger one counts as
+// that); anything that is not such a number is 0.
+PasteSettings readPasteSettings(const std::string& iniPath);
 
 // DIR/HOST_PORT_YYYYMMDD-HHMMSS.log in local time. Bytes of the host that do not belong in
 // a file name (a "/" above all) become "_".

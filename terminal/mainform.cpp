@@ -1,6 +1,7 @@
 #include "mainform.h"
 
 #include <QCoreApplication>
+#include <QDialog>
 #include <QContextMenuEvent>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -9,7 +10,9 @@
 #include <QMenu>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QTimer>
 
+#include "IdException.h"
 #include "KeyMap.h"
 #include "OutputView.h"
 #include "guardedapp.h"
@@ -43,7 +46,12 @@ KeyPress keyPressOf(const QKeyEvent& e) {
 TqTermMain::TqTermMain(std::vector<std::string> args, QWidget* parent)
     : TqTermMain(parseQtermArgs(args), parent) {}
 
-TqTermMain::TqTermMain(QtermArgs args, QWidget* parent) : QMainWindow(parent), args_(std::move(args)) {
+TqTermMain::TqTermMain(QtermArgs args, QWidget* parent)
+    : QMainWindow(parent),
+      args_(std::move(args)),
+      sendPump_(
+          this, [this](std::string_view b) { return std::size_t(IdTelnetDemo.SendSome(b.data(), int(b.size()))); },
+          [this](std::exception_ptr e) { sendFailed(std::move(e)); }) {
     setWindowTitle("qTerm");
     move(562, 179);
     resize(696, 477);  // client area of the 712 x 515 window
@@ -67,6 +75,17 @@ TqTermMain::TqTermMain(QtermArgs args, QWidget* parent) : QMainWindow(parent), a
     statusLabel_ = new QLabel(sbrStatus);
     sbrStatus->addWidget(statusLabel_, 1);
     setStatusBar(sbrStatus);
+    statusTimer_ = new QTimer(this);
+    statusTimer_->setSingleShot(true);
+    connect(statusTimer_, &QTimer::timeout, this, [this] { showStatus(); });
+    sendPump_.changed = [this] {
+        if (sendPump_.waiting() > 0 && statusShown_.isValid() && statusShown_.elapsed() < kStatusMs) {
+            if (!statusTimer_->isActive())
+                statusTimer_->start(kStatusMs - int(statusShown_.elapsed()));
+            return;
+        }
+        showStatus();
+    };
 
     // The connection settings: written once from the command line, never seen.
     edtServer = new QLineEdit(this);
@@ -150,10 +169,11 @@ void TqTermMain::Connect1Click() { connectFromFields(); }
 
 void TqTermMain::Disconnect1Click() { IdTelnetDemo.CloseConnection(); }
 
-void TqTermMain::IdTelnetDemoConnect() { statusLabel_->setText("Connect"); }
+void TqTermMain::IdTelnetDemoConnect() { setStatus("Connect"); }
 
 void TqTermMain::IdTelnetDemoConnected() {
-    statusLabel_->setText("Connected");
+    setStatus("Connected");
+    sendPump_.attach(IdTelnetDemo.Binding().KeepOpen());
     openSessionLog();
 }
 
@@ -175,10 +195,29 @@ void TqTermMain::IdTelnetDemoDataAvailable(const std::string& Buffer) { Memo1->a
 
 bool TqTermMain::outputPending() const { return Memo1->pending(); }
 
+// The key's bytes go through the send queue: at once, as one write, when nothing waits;
+// behind what waits otherwise, and behind a paste still being encoded.
 void TqTermMain::Memo1KeyPress(char& Key) {
-    if (IdTelnetDemo.IsConnected())
-        IdTelnetDemo.SendChar(Key);
+    if (IdTelnetDemo.IsConnected()) {
+        std::string bytes = telnet::charBytes(static_cast<unsigned char>(Key), IdTelnetDemo.ServerIsTelnet());
+        if (pastes_.empty())
+            sendPump_.send(std::move(bytes));
+        else
+            pastes_.back().typedAfter += bytes;
+    }
     Key = '\0';
+}
+
+// An error of a write the event loop made for the queue is shown as a typed key's is. A
+// connection found closed there is the host's end of the session, which closes the window
+// by itself.
+void TqTermMain::sendFailed(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const EIdConnClosedGracefully&) {
+    } catch (...) {
+        reportingErrors([&] { std::rethrow_exception(error); });
+    }
 }
 
 void TqTermMain::sendBytes(const std::string& bytes) {
@@ -209,10 +248,29 @@ bool TqTermMain::eventFilter(QObject* watched, QEvent* event) {
 }
 
 // The host's last words are shown even when its close ends the window right after them.
+// Bytes still waiting to be sent are dropped, pastes not yet encoded too, and a question still
+// open is closed unanswered.
 void TqTermMain::closeEvent(QCloseEvent* event) {
+    pasteTimer_->stop();
+    pastes_.clear();
+    sendPump_.detach();
+    if (question_)
+        question_->reject();
     Memo1->flush();
     finishLog();
     QMainWindow::closeEvent(event);
 }
 
 QString TqTermMain::statusText() const { return statusLabel_->text(); }
+
+void TqTermMain::setStatus(const QString& text) {
+    status_ = text;
+    showStatus();
+}
+
+void TqTermMain::showStatus() {
+    statusTimer_->stop();
+    const std::size_t left = sendPump_.waiting();
+    statusLabel_->setText(left == 0 ? status_ : QString("Sending: %1 bytes left").arg(left));
+    statusShown_.start();
+}

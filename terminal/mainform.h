@@ -1,15 +1,21 @@
 #pragma once
 // qTermMain: the terminal window. One telnet connection, its received text in Memo1,
 // typed keys sent to the host, the window closing when the connection ends.
+#include <QElapsedTimer>
 #include <QMainWindow>
+#include <QPointer>
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "CommandLine.h"
+#include "KeyMap.h"
 #include "QtermConfig.h"
+#include "QtSendPump.h"
 #include "QtWindowDispatcher.h"
 #include "SessionLog.h"
 #include "TIdTelnet.h"
@@ -17,12 +23,14 @@
 
 class QAction;
 class QActionGroup;
+class QDialog;
 class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QMenu;
 class QSpinBox;
 class QStatusBar;
+class QTimer;
 class OutputView;
 
 class TqTermMain : public QMainWindow {
@@ -49,6 +57,11 @@ public:
     QString statusText() const;
     // True while received text waits for the next refresh of Memo1.
     bool outputPending() const;
+    // Bytes typed or pasted that wait for the host to take them.
+    std::size_t sendWaiting() const { return sendPump_.waiting(); }
+    // True while a paste is still being encoded (a large one takes a slice per turn of the
+    // event loop) or waits for its question; keys typed meanwhile follow it.
+    bool pasting() const { return !pastes_.empty(); }
 
     OutputView* Memo1;
     QStatusBar* sbrStatus;
@@ -70,13 +83,21 @@ private:
     void IdTelnetDemoDisconnected();
     void connectFromFields();
     void sendBytes(const std::string& bytes);
+    void setStatus(const QString& text);
+    void showStatus();
+    void sendFailed(std::exception_ptr error);
 
     QtermArgs args_;
     std::string startError_;
     std::string lostError_;
     QLabel* statusLabel_;
+    QString status_;               // the connection's status; the backlog is shown instead while bytes wait
+    QElapsedTimer statusShown_;    // a backlog count is shown at most every kStatusMs
+    QTimer* statusTimer_;
+    static constexpr int kStatusMs = 100;
     QtWindowDispatcher dispatcher_{this};
     TIdTelnet IdTelnetDemo;  // after the dispatcher: its reader stops before the dispatcher goes
+    QtSendPump sendPump_;    // after the component: it lets go of the socket first
 
 public:
     TIdTelnet& telnet() { return IdTelnetDemo; }
@@ -84,7 +105,9 @@ public:
     // Copy and paste, session log, encoding and zoom (mainform_features.cpp).
     void copySelection();
     void selectAllText();
-    // Sends text to the host as if typed, only while connected; a large paste asks first.
+    // Sends text to the host as if typed, only while connected, through the send queue: a
+    // multi-line or large paste asks first (as [paste] confirm says), a paste that would take
+    // the queue past its bound is refused whole, and with a line delay the lines go paced.
     void pasteText(const QString& text);
     void pasteFromClipboard();
     void pasteFromSelection();
@@ -104,14 +127,26 @@ public:
     void setLogTimestamps(bool on);
 
     // Injected for tests: the file dialog of "ログ記録..." (empty: cancelled), the question
-    // before a paste of more than kLargePaste bytes, and the log's clock.
+    // before a paste of more than kLargePaste bytes, the preview of a multi-line paste (the
+    // text to send, or nothing: cancelled; bytes and lines as it would be sent), the question
+    // for the line delay (nothing: cancelled), the message that a paste was refused, and the
+    // log's clock.
     std::function<std::string(const std::string& suggested)> askLogFile;
     std::function<bool(std::size_t bytes)> confirmLargePaste;
+    std::function<std::optional<QString>(const QString& text, std::size_t bytes, std::size_t lines)> previewPaste;
+    std::function<std::optional<int>(int currentMs)> askLineDelay;
+    std::function<void(const QString& message)> showNotice;
     SessionLog::Clock logClock;
     static constexpr std::size_t kLargePaste = 64 * 1024;
 
+    // Each line of a paste goes at least this long after the previous one (0: no wait);
+    // from [paste] line_delay_ms, and the menu, for this session.
+    int lineDelayMs() const { return pasteSettings_.lineDelayMs; }
+    void setLineDelayMs(int ms);
+
     QAction* Copy1;
     QAction* Paste1;
+    QAction* LineDelay1;
     QAction* SelectAll1;
     QAction* Log1;
     QAction* LogTimestamps1;
@@ -124,6 +159,15 @@ private:
     bool featureKey(const QKeyEvent& e);
     bool featureMouse(QObject* watched, QEvent* event);
     void Log1Click();
+    void LineDelay1Click();
+    // Encodes a slice of the first pending paste; the last slice sends it.
+    void encodePaste();
+    void finishPaste();
+    // The question the paste settings call for; the text to send, or nothing.
+    std::optional<QString> reviewPaste(const QString& text, const PasteEncoder& encoded);
+    // Runs a question of the window's modally; the end of the session closes it unanswered.
+    int ask(QDialog& question);
+    void refusePaste(std::size_t bytes);
     // The log's one input: the rows a chunk completed, decoded as shown, each ending in
     // a line break (a row cut off at the scrollback bound may arrive in pieces).
     void logRows(std::string_view rows);
@@ -135,6 +179,17 @@ private:
     std::string suggestedLogPath() const;
 
     Encoding encoding_ = Encoding::Cp932;
+    PasteSettings pasteSettings_;
+    struct PendingPaste {
+        QString text;
+        qsizetype at = 0;          // text before it is encoded
+        PasteEncoder encoder;
+        std::string typedAfter;    // keys typed meanwhile, sent after the paste
+    };
+    std::deque<PendingPaste> pastes_;
+    QTimer* pasteTimer_;
+    static constexpr qsizetype kPasteSlice = 64 * 1024;  // characters encoded per turn
+    QPointer<QDialog> question_;  // the question open now, if any
     LogSettings logSettings_;
     bool logTimestamps_ = false;
     std::unique_ptr<SessionLog> log_;

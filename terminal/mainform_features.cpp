@@ -5,10 +5,13 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QKeyEvent>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QTimer>
 #include <QTextDocumentFragment>
 
 #include <algorithm>
@@ -18,6 +21,7 @@
 
 #include "KeyMap.h"
 #include "OutputView.h"
+#include "PastePreview.h"
 #include "cp932.h"
 #include "guardedapp.h"
 #include "mainform.h"
@@ -56,6 +60,10 @@ void TqTermMain::setUpFeatures() {
     if (!settingsWarning.empty())
         std::fprintf(stderr, "%s\n", settingsWarning.c_str());
     logTimestamps_ = args_.logTimestamps || logSettings_.timestamps;
+    pasteTimer_ = new QTimer(this);
+    pasteTimer_->setSingleShot(true);
+    connect(pasteTimer_, &QTimer::timeout, this, [this] { reportingErrors([this] { encodePaste(); }); });
+    pasteSettings_ = readPasteSettings(qtermSettingsPath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")));
 
     // An existing file is appended to, never overwritten, so the dialog does not ask.
     askLogFile = [this](const std::string& suggested) {
@@ -66,7 +74,30 @@ void TqTermMain::setUpFeatures() {
     };
     confirmLargePaste = [this](std::size_t bytes) {
         const QString text = ui("%1 バイトのテキストを貼り付けて送信しますか?").arg(bytes);
-        return QMessageBox::question(this, ui("貼り付け"), text) == QMessageBox::Yes;
+        QMessageBox box(QMessageBox::Question, ui("貼り付け"), text, QMessageBox::Yes | QMessageBox::No, this);
+        return ask(box) == QMessageBox::Yes;
+    };
+    previewPaste = [this](const QString& text, std::size_t bytes, std::size_t lines) -> std::optional<QString> {
+        PastePreview preview(text, bytes, lines, this);
+        if (ask(preview) != QDialog::Accepted)
+            return std::nullopt;
+        return preview.text();
+    };
+    askLineDelay = [this](int currentMs) -> std::optional<int> {
+        QInputDialog dialog(this);
+        dialog.setWindowTitle(ui("貼り付けの行間隔"));
+        dialog.setLabelText(ui("貼り付けの各行を送る間隔 (ミリ秒、0 は待たない):"));
+        dialog.setInputMode(QInputDialog::IntInput);
+        dialog.setIntRange(0, kMaxLineDelayMs);
+        dialog.setIntStep(10);
+        dialog.setIntValue(currentMs);
+        if (ask(dialog) != QDialog::Accepted)
+            return std::nullopt;
+        return dialog.intValue();
+    };
+    showNotice = [this](const QString& message) {
+        QMessageBox box(QMessageBox::Warning, ui("貼り付け"), message, QMessageBox::Ok, this);
+        ask(box);
     };
 
     PopupMenu1->addSeparator();
@@ -75,6 +106,7 @@ void TqTermMain::setUpFeatures() {
     Paste1 = PopupMenu1->addAction(ui("貼り付け"));
     showKeys(Paste1, {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)});
     SelectAll1 = PopupMenu1->addAction(ui("すべて選択"));
+    LineDelay1 = PopupMenu1->addAction(ui("貼り付けの行間隔..."));
     PopupMenu1->addSeparator();
     Log1 = PopupMenu1->addAction(ui("ログ記録..."));
     LogTimestamps1 = PopupMenu1->addAction(ui("タイムスタンプを付ける"));
@@ -95,6 +127,7 @@ void TqTermMain::setUpFeatures() {
     connect(Copy1, &QAction::triggered, this, [this] { copySelection(); });
     connect(Paste1, &QAction::triggered, this, [this] { reportingErrors([this] { pasteFromClipboard(); }); });
     connect(SelectAll1, &QAction::triggered, this, [this] { selectAllText(); });
+    connect(LineDelay1, &QAction::triggered, this, [this] { LineDelay1Click(); });
     connect(Log1, &QAction::triggered, this, [this] { Log1Click(); });
     connect(LogTimestamps1, &QAction::toggled, this, [this](bool on) { setLogTimestamps(on); });
 
@@ -162,22 +195,130 @@ void TqTermMain::pasteFromSelection() {
         pasteText(cb->text(QClipboard::Selection));
 }
 
+// A paste is encoded a slice per turn of the event loop, so a large one never holds up the
+// window; a small one is done within this call. Each line break goes as the Enter key
+// would send it when the paste was made (CR LF until the host has sent a telnet command).
 void TqTermMain::pasteText(const QString& text) {
-    if (!IdTelnetDemo.IsConnected())
+    if (!IdTelnetDemo.IsConnected() || text.isEmpty())
         return;
-    const std::string bytes = pastedBytes(text.toStdString(), encoding_);
-    if (bytes.empty())
-        return;
-    if (bytes.size() > kLargePaste && !(confirmLargePaste && confirmLargePaste(bytes.size())))
-        return;
-    // One write for the whole text; each CR as the Enter key sends it.
-    const bool telnetServer = IdTelnetDemo.ServerIsTelnet();
-    std::string wire;
-    wire.reserve(bytes.size() + bytes.size() / 16);
-    for (char b : bytes)
-        wire += telnet::charBytes(static_cast<unsigned char>(b), telnetServer);
-    IdTelnetDemo.SendText(wire);
+    pastes_.push_back({text, 0, PasteEncoder(encoding_, !IdTelnetDemo.ServerIsTelnet()), {}});
+    // Most pasted text is one byte a character, and lines are rarely shorter than 16.
+    pastes_.back().encoder.reserve(std::size_t(text.size()) + std::size_t(text.size()) / 16);
+    if (pastes_.size() == 1)
+        encodePaste();
 }
+
+void TqTermMain::encodePaste() {
+    if (pastes_.empty())
+        return;
+    PendingPaste& p = pastes_.front();
+    qsizetype end = std::min(p.at + kPasteSlice, p.text.size());
+    if (end < p.text.size() && p.text.at(end - 1).isHighSurrogate())
+        ++end;  // a character is never cut in two
+    p.encoder.feed(QStringView(p.text).sliced(p.at, end - p.at).toUtf8().toStdString());
+    p.at = end;
+    if (p.at < p.text.size()) {
+        pasteTimer_->start(0);
+        return;
+    }
+    finishPaste();
+}
+
+// The questions, then the queue; the keys typed meanwhile go after it whether it went or not.
+void TqTermMain::finishPaste() {
+    auto done = [this] {
+        std::string typed = std::move(pastes_.front().typedAfter);
+        pastes_.pop_front();
+        if (!pastes_.empty())
+            pasteTimer_->start(0);
+        if (!typed.empty() && IdTelnetDemo.IsConnected())
+            sendPump_.send(std::move(typed));
+    };
+    // A modal question or notice runs an event loop, in which the session may end: the close
+    // drops the pending pastes, and there is nothing left to do.
+    auto refused = [&](std::size_t bytes) {
+        refusePaste(bytes);
+        if (!pastes_.empty())
+            done();
+    };
+    PendingPaste& p = pastes_.front();
+    if (!IdTelnetDemo.IsConnected() || p.encoder.bytes().empty())
+        return done();
+    // Refused before any question: there is no point in reading what cannot be sent.
+    if (!sendPump_.fits(p.encoder.bytes().size()))
+        return refused(p.encoder.bytes().size());
+    const QString text = p.text;
+    PasteEncoder encoded = std::move(p.encoder);
+    const std::optional<QString> chosen = reviewPaste(text, encoded);
+    if (pastes_.empty())
+        return;
+    if (!chosen || !IdTelnetDemo.IsConnected())
+        return done();
+    std::string wire = encoded.take();
+    if (!chosen->isSharedWith(text) && *chosen != text) {
+        PasteEncoder edited(encoding_, !IdTelnetDemo.ServerIsTelnet());
+        edited.feed(chosen->toStdString());
+        wire = edited.take();
+    }
+    if (wire.empty())
+        return done();
+    if (!sendPump_.fits(wire.size()))
+        return refused(wire.size());
+    try {
+        sendPump_.sendLines(std::move(wire), std::chrono::milliseconds(pasteSettings_.lineDelayMs));
+    } catch (...) {
+        // The error is shown as a typed key's; the keys typed meanwhile are not sent after it.
+        if (!pastes_.empty())
+            pastes_.pop_front();
+        if (!pastes_.empty())
+            pasteTimer_->start(0);
+        throw;
+    }
+    done();
+}
+
+// bytes and lines are those the text goes out as, without the LF a CR LF adds.
+std::optional<QString> TqTermMain::reviewPaste(const QString& text, const PasteEncoder& encoded) {
+    const std::size_t bytes = encoded.typedSize();
+    switch (pasteSettings_.confirm) {
+    case PasteConfirm::Never: return text;
+    case PasteConfirm::Multiline:
+        if (encoded.breaks() > 0) {
+            if (!previewPaste)
+                return std::nullopt;
+            return previewPaste(text, bytes, encoded.lines());
+        }
+        break;
+    case PasteConfirm::Large: break;
+    }
+    if (bytes > kLargePaste && !(confirmLargePaste && confirmLargePaste(bytes)))
+        return std::nullopt;
+    return text;
+}
+
+int TqTermMain::ask(QDialog& question) {
+    question_ = &question;
+    const int answer = question.exec();
+    question_ = nullptr;
+    return answer;
+}
+
+void TqTermMain::refusePaste(std::size_t bytes) {
+    const QLocale c(QLocale::English);  // digits in groups of three
+    const QString message =
+        ui("貼り付けたテキスト (%1 バイト) は送信しません。送信待ちにできるのは %2 バイトまでで、いま %3 バイトが待っています。")
+            .arg(c.toString(qulonglong(bytes)), c.toString(qulonglong(sendPump_.bound())),
+                 c.toString(qulonglong(sendPump_.waiting())));
+    if (showNotice)
+        showNotice(message);
+}
+
+void TqTermMain::LineDelay1Click() {
+    if (const std::optional<int> ms = askLineDelay ? askLineDelay(lineDelayMs()) : std::nullopt)
+        setLineDelayMs(*ms);
+}
+
+void TqTermMain::setLineDelayMs(int ms) { pasteSettings_.lineDelayMs = std::clamp(ms, 0, kMaxLineDelayMs); }
 
 void TqTermMain::setEncoding(Encoding enc) {
     encoding_ = enc;

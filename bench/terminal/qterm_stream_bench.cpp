@@ -1,11 +1,13 @@
 // A loopback server streams 20 MB of 80-column text lines to the qterm window (offscreen).
 // Prints MB/s from the first byte to the last line shown, the peak resident memory, and
 // the longest gap between ticks of a 10 ms timer while it streams (event-loop stalls).
-//   qterm_stream_bench [--eol crlf|lf] [--text ascii|kanji] [--observe] [--log FILE] [megabytes]
+//   qterm_stream_bench [--eol crlf|lf] [--text ascii|kanji|colour] [--observe] [--log FILE] [--bare] [megabytes]
 // --eol lf ends lines with a bare LF, as raw-socket consoles do; --text kanji sends lines
-// of 40 double-byte characters in code page 932; --observe hands every completed row to a
+// of 40 double-byte characters in code page 932; --text colour sends 80 columns of words
+// with an SGR colour change every two words (and a reset at the end); --observe hands every completed row to a
 // line observer that writes them to /dev/null, one write() a chunk, as a session log would.
-// --log FILE also writes the session log to FILE, as qterm --log does.
+// --log FILE also writes the session log to FILE, as qterm --log does. --bare reads the
+// same stream with a plain recv loop that writes it to /dev/null, for a baseline.
 // The CPU time (all threads) holds up better than MB/s on a busy machine. Run it inside a
 // private network namespace.
 #include <arpa/inet.h>
@@ -37,15 +39,20 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     long long megabytes = 20;
     std::vector<std::string> options;
-    bool bareLf = false, kanji = false, observe = false;
+    bool bareLf = false, kanji = false, colour = false, observe = false, bare = false;
     for (int i = 1; i < argc; ++i) {
         const bool hasValue = i + 1 < argc;
         if (!std::strcmp(argv[i], "--eol") && hasValue)
             bareLf = !std::strcmp(argv[++i], "lf");
-        else if (!std::strcmp(argv[i], "--text") && hasValue)
-            kanji = !std::strcmp(argv[++i], "kanji");
+        else if (!std::strcmp(argv[i], "--text") && hasValue) {
+            const char* text = argv[++i];
+            kanji = !std::strcmp(text, "kanji");
+            colour = !std::strcmp(text, "colour");
+        }
         else if (!std::strcmp(argv[i], "--observe"))
             observe = true;
+        else if (!std::strcmp(argv[i], "--bare"))
+            bare = true;
         else if (!std::strcmp(argv[i], "--log") && hasValue)
             options.insert(options.end(), {"--log", argv[++i]});
         else
@@ -58,6 +65,14 @@ int main(int argc, char** argv) {
     if (kanji) {
         for (int i = 0; i < 4; ++i)
             line += cp932::sj("漢字表示試験日本語文");
+    } else if (colour) {
+        // 16 words of 4 letters and a blank: 80 columns, a colour every two words.
+        for (int w = 0; w < 16; ++w) {
+            if (w % 2 == 0)
+                line += "\x1b[" + std::to_string(w % 4 == 0 ? 31 + w / 4 : 91 + w / 4) + "m";
+            line += std::string(4, static_cast<char>('a' + w)) + " ";
+        }
+        line += "\x1b[0m";
     } else {
         for (int i = 0; i < 80; ++i)
             line += static_cast<char>('!' + i % 90);
@@ -85,6 +100,42 @@ int main(int argc, char** argv) {
         }
         ::close(c);
     });
+
+    if (bare) {
+        const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sa.sin_port = htons(static_cast<std::uint16_t>(port));
+        if (::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+            std::perror("connect");
+            return 1;
+        }
+        const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        char buf[8192];
+        long long got = 0;
+        QElapsedTimer t;
+        qint64 first = -1;
+        t.start();
+        while (got < bytes) {
+            const ssize_t n = ::recv(s, buf, sizeof buf, 0);
+            if (n <= 0)
+                break;
+            if (first < 0)
+                first = t.nsecsElapsed();
+            if (::write(devNull, buf, static_cast<std::size_t>(n)) != n)
+                std::perror("write");
+            got += n;
+        }
+        const double seconds = double(t.nsecsElapsed() - first) / 1e9;
+        std::printf("bare recv loop to /dev/null (%s): %lld bytes, %.3f s, %.1f MB/s\n",
+                    kanji ? "kanji" : colour ? "colour" : "ascii", got, seconds, double(got) / 1e6 / seconds);
+        ::close(s);
+        ::close(devNull);
+        server.join();
+        ::close(listener);
+        return 0;
+    }
 
     options.insert(options.end(), {"127.0.0.1", std::to_string(port)});
     TqTermMain w(options);
@@ -135,7 +186,8 @@ int main(int argc, char** argv) {
     rusage ru{};
     ::getrusage(RUSAGE_SELF, &ru);
     const double seconds = double(lastShown - firstByte) / 1e9;
-    std::printf("qterm stream (%s, %s): %lld bytes in %lld lines, %.3f s, %.1f MB/s\n", kanji ? "kanji" : "ascii",
+    std::printf("qterm stream (%s, %s): %lld bytes in %lld lines, %.3f s, %.1f MB/s\n",
+                kanji ? "kanji" : colour ? "colour" : "ascii",
                 bareLf ? "LF" : "CR LF", bytes, lines, seconds, double(bytes) / 1e6 / seconds);
     const double cpu = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
     std::printf("CPU time: %.3f s, %.1f MB per CPU second%s\n", cpu, double(bytes) / 1e6 / cpu,

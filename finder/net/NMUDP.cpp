@@ -52,8 +52,9 @@ std::optional<std::string> socketErrorText(int code, int tolerated) {
 }
 
 std::string bindErrorText(int code, int port) {
+    // CP932, like the finder's other texts. No full stop: the error box adds one.
     if (code == EADDRINUSE)
-        return "UDP port " + std::to_string(port) + " is in use by another program";
+        return cp932::sj("UDP ポート ") + std::to_string(port) + cp932::sj(" は他のプログラムが使用中です");
     return socketErrorText(code, 0).value_or(std::string());
 }
 

@@ -20,7 +20,7 @@ public:
 std::optional<std::string> socketErrorText(int code, int tolerated);
 
 // What a failed bind of `port` means to the user: a port held by another program named
-// as such, any other code as the socket error text.
+// as such (in Japanese, CP932), any other code as the socket error text.
 std::string bindErrorText(int code, int port);
 
 class TNMUDP {

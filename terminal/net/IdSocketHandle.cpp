@@ -48,6 +48,11 @@ int TIdSocketHandle::SocketNumber() const {
   return FSocket ? FSocket->fd : -1;
 }
 
+std::shared_ptr<const int> TIdSocketHandle::KeepOpen() const {
+  auto s = Use();
+  return s ? std::shared_ptr<const int>(s, &s->fd) : nullptr;
+}
+
 std::string TIdSocketHandle::IP() const {
   std::lock_guard<std::mutex> lock(FLock);
   return FIP;

@@ -29,6 +29,10 @@ class TIdSocketHandle {
 
   bool HasSocket() const { return FHasSocket.load(); }
   int SocketNumber() const;  // -1 without a socket
+  // The open socket's number, kept from being closed (and reused) while the result is held:
+  // for a watcher of its readiness that may outlive a release on another thread. A release
+  // still shuts the socket down at once. Null without a socket.
+  std::shared_ptr<const int> KeepOpen() const;
   std::string IP() const;
   int Port() const;
   std::string RemoteIP() const;

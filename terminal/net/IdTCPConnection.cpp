@@ -82,6 +82,20 @@ void TIdTCPConnection::SendBytes(const char* bytes, int count) {
   } while (sent < count);
 }
 
+int TIdTCPConnection::SendSome(const char* bytes, int count) {
+  if (count <= 0 || !bytes) return 0;
+  CheckPeerClosed(true, true);
+  int n = FBinding.SendFrom(bytes, count, MSG_DONTWAIT);
+  if (n == -1 && GStack().LastSocketError() == WSAEWOULDBLOCK) return 0;
+  FClosedGracefully.store(n == 0);
+  CheckPeerClosed(true, false);
+  if (n == -1 && GStack().CheckSocketResult(n, {WSAESHUTDOWN})) {
+    DropSocket();
+    GStack().ThrowSocketError(WSAESHUTDOWN);
+  }
+  return n;
+}
+
 void TIdTCPConnection::CloseConnection() { DropSocket(); }
 
 void TIdTCPConnection::DropSocket() { Drop({}); }

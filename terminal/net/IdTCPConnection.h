@@ -57,6 +57,9 @@ class TIdTCPConnection : public TIdComponent {
   virtual void SendLine(const std::string& text);  // text + CR LF
   // Sends everything at once; a closed connection raises EIdConnClosedGracefully.
   void SendBytes(const char* bytes, int count);
+  // Hands the socket what it takes now, without waiting: returns how many bytes that was, 0
+  // when its buffer is full. A closed connection and a failed send raise as in SendBytes.
+  int SendSome(const char* bytes, int count);
   // Drops the socket; subclasses add to it.
   virtual void CloseConnection();
   // If the socket is open: closes it (waking a reader blocked on it) and fires OnDisconnected.

@@ -18,6 +18,7 @@
 #include "DeviceTableModel.h"
 #include "Launch.h"
 #include "Unit1.h"
+#include "children.h"
 #include "cp932.h"
 #include "fakes.h"
 #include "portlock.h"
@@ -411,4 +412,68 @@ TEST_F(Launching, DoubleClickOnTheHeaderOrTheBlankStripOpensTheSelectedRow) {
     for (const auto& s : launcher->started)
         EXPECT_EQ(s.text, "http://192.168.1.20:80");
     EXPECT_EQ(form->selectedRow(), 2);
+}
+
+// With the real launcher: a launch that fails shows the warning box once it is known to
+// have failed (xdg-open's end is awaited on the event loop); one that works shows none.
+TEST_F(Launching, FailedLaunchShowsAWarningBoxAndAWorkingOneNone) {
+    const fs::path bin = dir / "bin";
+    fs::create_directories(bin);
+    const fs::path gone = dir / "gone";
+    struct Case {
+        const char* name;
+        const char* opener;  // xdg-open's script body; nullptr: none on PATH
+        bool utility;        // the utility button, else "WEB接続"
+        std::string utilityFile;
+        std::string box;     // UTF-8; "" for no box
+    } cases[] = {
+        {"browser opens", "exit 0", false, "", ""},
+        {"xdg-open fails", "exit 1", false, "",
+         "ブラウザで http://10.1.2.3:80 を開けませんでした。\r\rxdg-open が終了コード 1 で終了しました。"},
+        {"no xdg-open", nullptr, false, "",
+         "ブラウザで http://10.1.2.3:80 を開けませんでした。\r\rxdg-open が見つかりません（xdg-utils パッケージが必要です）。"},
+        {"utility runs", "exit 0", true, QLX_LAUNCH_PROBE, ""},
+        {"utility removed", "exit 0", true, gone.string(),
+         "プログラム " + gone.string() + " を起動できませんでした。\r\rファイルが見つかりません。"},
+    };
+    ::setenv("QLX_PROBE_OUT", (dir / "args.txt").c_str(), 1);
+    for (const Case& c : cases) {
+        fs::remove(bin / "xdg-open");
+        if (c.opener) {
+            std::ofstream(bin / "xdg-open") << "#!/bin/sh\n" << c.opener << "\n";
+            fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+        }
+        std::ofstream(gone) << "#!/bin/sh\n";
+        fs::permissions(gone, fs::perms::owner_all);
+        ProgramSearch search = ProgramSearch::system();
+        search.path = bin.string();
+        FormServices svc;
+        svc.dialogs = dialogs = std::make_shared<RecordingDialogs>();
+        svc.addresses = std::make_shared<FixedAddressSource>("127.0.0.1");
+        svc.launcher = std::make_shared<DesktopLauncher>(search);
+        StartSettings s = StartSettings::defaults();
+        s.settingsFileExists = true;
+        s.utilityFile = c.utilityFile;
+        TqsearchForm form(svc, s);
+        fill(form, {"010.001.002.003"}, 1);
+        if (c.utility) {
+            ASSERT_TRUE(form.BitBtn3->isEnabled()) << c.name;
+        }
+        fs::remove(gone);  // after the button rule found it
+        const auto before = unreapedChildren();
+        (c.utility ? form.BitBtn3 : form.BitBtn1)->click();
+        ASSERT_TRUE(waitUntil([&] { return reapedAllBut(before) && (c.box.empty() || !dialogs->shown.empty()); },
+                              10000))
+            << c.name;
+        QCoreApplication::processEvents();
+        if (c.box.empty()) {
+            EXPECT_TRUE(dialogs->shown.empty()) << c.name << ": " << dialogs->shown[0].text;
+            continue;
+        }
+        ASSERT_EQ(dialogs->shown.size(), 1u) << c.name;
+        EXPECT_EQ(dialogs->shown[0].kind, "warning") << c.name;
+        EXPECT_EQ(dialogs->shown[0].title, sj("警告")) << c.name;
+        EXPECT_EQ(cp932::toUtf8(dialogs->shown[0].text), c.box) << c.name;
+    }
+    ::unsetenv("QLX_PROBE_OUT");
 }

@@ -176,8 +176,9 @@ protected:
             EXPECT_EQ(seen[i].fromPort, 9010);
             EXPECT_EQ(seen[i].to, to);
             EXPECT_EQ(seen[i].hex, requestHex(local));
-            if (i > 0)
+            if (i > 0) {
                 EXPECT_NEAR(seen[i].ms - seen[i - 1].ms, 1000, 300) << to << " request " << i + 1;
+            }
         }
     }
 
@@ -261,8 +262,8 @@ TEST_F(TwoAdapters, ExitStatusSaysWhatHappened) {
     Result busy = scan("--all-networks");
     killAndReap(window);
     EXPECT_EQ(busy.status, 2);
-    EXPECT_EQ(busy.err, "qlxsearch: UDP port 9010 is in use by another program (a finder window or another scan "
-                        "may hold it)\n");
+    EXPECT_EQ(busy.err, "qlxsearch: UDP ポート 9010 は他のプログラムが使用中です"
+                        "（検索ウィンドウか別のスキャンが使用中の可能性があります）\n");
     EXPECT_EQ(busy.out, "");
     // A bad option: status 2, one line and the usage on stderr, nothing searched.
     Result bad = scan("--format xml");

@@ -16,8 +16,9 @@ qlx_add_gtest(finder_table_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/table_rules_te
 endif()
 
 add_executable(finder_launch_probe ${CMAKE_CURRENT_LIST_DIR}/launch_probe.cpp)
-qlx_add_gtest(finder_launch_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/launch_rules_test.cpp
-  LIBS finder_desktop)
+# With an application: the real launcher watches what it starts on the event loop.
+qlx_add_gtest(finder_launch_test GUI SOURCES ${CMAKE_CURRENT_LIST_DIR}/launch_rules_test.cpp
+  LIBS finder_desktop qlx_gui_test_main)
 target_compile_definitions(finder_launch_test PRIVATE
   "QLX_LAUNCH_PROBE=\"$<TARGET_FILE:finder_launch_probe>\"")
 add_dependencies(finder_launch_test finder_launch_probe)

@@ -2,6 +2,7 @@
 // Starting helper programs from tests.
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -9,8 +10,10 @@
 
 extern char** environ;
 
-// Starts argv[0] with the given extra environment; returns the pid (or -1).
-inline pid_t spawnProgram(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+// Starts argv[0] with the given extra environment, its stderr into `errFile` when one is
+// named; returns the pid (or -1).
+inline pid_t spawnProgram(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
+                          const std::string& errFile = {}) {
     std::vector<char*> argv;
     for (const auto& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -23,10 +26,14 @@ inline pid_t spawnProgram(const std::vector<std::string>& args, const std::vecto
     for (auto& e : envStore)
         envp.push_back(e.data());
     envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!errFile.empty())
+        posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0)
-        return -1;
-    return pid;
+    const int r = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    return r == 0 ? pid : -1;
 }
 
 // Waits up to `ms` for the process; its exit code, or -1 while it still runs, -2 on a signal.

@@ -17,8 +17,8 @@
 #include "../require.h"
 #include "ApplianceSim.h"
 #include "files.h"
+#include "finder_copy.h"
 #include "noroute.h"
-#include "portlock.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -151,32 +151,17 @@ private:
     std::string buffer_;
 };
 
-class Watch : public ::testing::Test {
+class Watch : public FinderCopyTest {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/qlx-watch-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        fs::copy_file(QLXSEARCH_PATH, dir / "qlxsearch");
-        fs::create_directories(dir / "home");
-    }
-    void TearDown() override {
-        if (sim)
-            sim->stop();
-        fs::remove_all(dir);
-    }
+    Watch() : FinderCopyTest("watch") {}
 
+    using FinderCopyTest::startSim;
     // Appliances that the simulator reads again at every request.
     void startSim(const std::string& lines) {
         setAppliances(lines);
         ApplianceSim::Options options;
         options.file = (dir / "appliances").string();
         startSim({}, options);
-    }
-    void startSim(std::vector<Appliance> list, ApplianceSim::Options options = {}) {
-        sim = std::make_unique<ApplianceSim>(std::move(list), std::move(options));
-        std::string error;
-        ASSERT_TRUE(sim->start(&error)) << error;
     }
     // Whole or not at all: the simulator never reads half a file.
     void setAppliances(const std::string& lines) {
@@ -195,10 +180,6 @@ protected:
         return std::make_unique<Watcher>(dir / "qlxsearch", dir / "err", std::move(args), stdoutFd);
     }
     std::string err() { return bytesOf(dir / "err"); }
-
-    PortLock ports;
-    fs::path dir;
-    std::unique_ptr<ApplianceSim> sim;
 };
 
 std::vector<std::string> whats(const std::vector<std::string>& lines) {
@@ -399,8 +380,8 @@ TEST_F(Watch, HeldPortSkipsARunAndASocketErrorEndsTheWatch) {
     w->signal(SIGTERM);
     EXPECT_EQ(w->rest(), "");
     EXPECT_EQ(w->wait(), 0);
-    EXPECT_EQ(err(), "qlxsearch: UDP port 9010 is in use by another program (a finder window or another scan may "
-                     "hold it); the watch goes on and tries again at each run\n");
+    EXPECT_EQ(err(), "qlxsearch: UDP ポート 9010 は他のプログラムが使用中です（検索ウィンドウか別のスキャンが使用中の"
+                     "可能性があります）。この回は飛ばし、次の回にまた試みます\n");
 
     if (!unroutable("192.0.2.255")) {
         QLX_SKIP_OR_FAIL("a private network namespace without routes (run the suite under unshare -n)");

@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QTest>
+#include <QImage>
 #include <QTextBlock>
 
 #include <cstdlib>
@@ -15,6 +16,7 @@
 #include <iterator>
 
 #include "OutputView.h"
+#include "Sgr.h"
 #include "cp932.h"
 #include "mainform.h"
 #include "../finder/files.h"  // whole-file reads
@@ -85,7 +87,7 @@ TEST(QtermFeatures, MenuItemsFollowTheConnectionItems) {
         texts.push_back(a->isSeparator() ? "|" : a->text());
     const std::vector<QString> want = {
         "&Connect", "&Disconnect", "|", toQ(sj("コピー")), toQ(sj("貼り付け")), toQ(sj("すべて選択")),
-        "|", toQ(sj("ログ記録...")), toQ(sj("タイムスタンプを付ける")), toQ(sj("文字コード"))};
+        toQ(sj("貼り付けの行間隔...")), "|", toQ(sj("ログ記録...")), toQ(sj("タイムスタンプを付ける")), toQ(sj("文字コード"))};
     EXPECT_EQ(texts, want);
     std::vector<QString> encodings;
     for (QAction* a : w.Encoding1->actions())
@@ -127,9 +129,20 @@ TEST(QtermFeatures, CopiesTheSelectionAsShown) {
     EXPECT_TRUE(box.shown.empty());
 }
 
+// The preview of a multi-line paste, answered with Send: what it was shown is recorded.
+struct SendsPreviewed {
+    std::vector<QString> shown;
+    explicit SendsPreviewed(TqTermMain& w) {
+        w.previewPaste = [this](const QString& text, std::size_t, std::size_t) -> std::optional<QString> {
+            shown.push_back(text);
+            return text;
+        };
+    }
+};
+
 // Each way of pasting sends the clipboard as typed: the session's encoding, each line
 // break as Enter (CR LF to a plain host, CR once the host has spoken telnet), and nothing
-// lands in the view.
+// lands in the view. Each of these pastes holds a line break, so each is previewed first.
 TEST(QtermFeatures, PasteSendsTheClipboardAsTyped) {
     ErrorBoxes box;
     struct Case {
@@ -143,6 +156,7 @@ TEST(QtermFeatures, PasteSendsTheClipboardAsTyped) {
     };
     for (const Case& c : cases) {
         Session s;
+        SendsPreviewed preview(*s.w);
         encodingItem(*s.w, c.encoding)->trigger();
         QGuiApplication::clipboard()->setText(QString::fromUtf8("日本\r\nok\n"));
         const std::string once = c.kanji + "\r\nok\r\n";
@@ -153,10 +167,12 @@ TEST(QtermFeatures, PasteSendsTheClipboardAsTyped) {
         s.w->Paste1->trigger();
         EXPECT_EQ(s.host.receive(3 * once.size()), once + once + once) << c.encoding;
         EXPECT_EQ(s.w->Memo1->toPlainText(), "");
+        EXPECT_EQ(preview.shown, std::vector<QString>(3, QString::fromUtf8("日本\r\nok\n"))) << c.encoding;
     }
 
     // A telnet command from the host: Enter is a single CR from then on.
     Session s;
+    SendsPreviewed preview(*s.w);
     s.host.send("\xff\xf1");  // IAC NOP
     ASSERT_TRUE(waitFor([&] { return s.w->telnet().ServerIsTelnet(); }));
     s.w->pasteText("a\nb\n");
@@ -228,6 +244,61 @@ TEST(QtermFeatures, LogsTheSessionAsShown) {
     ASSERT_TRUE(waitFor([&] { return !s.w->isVisible(); }));
     EXPECT_EQ(bytesOf(path), first + "y2\na\nb\nbare LF\n\ntail\n");
     EXPECT_FALSE(s.w->logging());
+    EXPECT_TRUE(box.shown.empty());
+}
+
+// A console session with colours, a title, a cleared screen, the pager's prompt erased,
+// a move left and an erase, a bell and a tab: the log, the view and Copy hold only the
+// text as finally shown; the bell rings.
+TEST(QtermFeatures, LogAndCopyHoldOnlyTheShownText) {
+    ErrorBoxes box;
+    TempDir dir;
+    const std::string path = dir.file("console.log");
+    Session s({"--log", path});
+    int bells = 0;
+    s.w->Memo1->ringBell = [&] { ++bells; };
+    const std::string esc = "\x1b", bs8(8, '\b');
+    s.host.send(esc + "]0;switch01\a" + esc + "[2J" + esc + "[H" + esc + "[1mWelcome" + esc + "[0m to " + esc + "[3");
+    s.host.send("2mswitch01" + esc + "[m\r\nshow run\r\ninterface eth0\r\n--More--" + bs8 + "        " + bs8);
+    s.host.send(" description uplink\r\nabcdef" + esc + "[3DXY" + esc + "[K\r\nbell\a here\r\n" + esc +
+                "[38;5;196mred" + esc + "[48;5;21mblue-bg" + esc + "[0m\r\ntab\there\r\n" + sj("漢字") + "\b\b" +
+                sj("字") + "\r\nprompt> ");
+    const std::string shown = "Welcome to switch01\nshow run\ninterface eth0\n description uplink\nabcXY\n"
+                              "bell here\nredblue-bg\ntab\there\n漢字\nprompt> ";
+    ASSERT_TRUE(s.shows(shown)) << s.w->Memo1->toPlainText().toStdString();
+    EXPECT_EQ(bells, 1);
+    s.w->SelectAll1->trigger();
+    s.w->Copy1->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), shown);
+    s.host.close();
+    ASSERT_TRUE(waitFor([&] { return !s.w->isVisible(); }));
+    EXPECT_EQ(bytesOf(path), shown + "\n");
+    EXPECT_TRUE(box.shown.empty());
+}
+
+// The colours reach the screen: text in the palette's red, a blue background, reverse
+// video on green, painted with the installed font. (Runs offscreen and under Xvfb.)
+TEST(QtermFeatures, ColoursAppearOnScreen) {
+    ErrorBoxes box;
+    Session s;
+    const std::string esc = "\x1b";
+    s.host.send("plain " + sj("■■■■") + "\r\n" + esc + "[31m" + sj("■■■■") + esc + "[0m " + esc + "[44m    " + esc +
+                "[0m " + esc + "[7;32mrev" + esc + "[0m\r\n");
+    ASSERT_TRUE(s.shows("plain ■■■■\n■■■■      rev\n"));
+    QCoreApplication::processEvents();
+    const QImage shot = s.w->Memo1->viewport()->grab().toImage();
+    auto count = [&](Rgb c) {
+        int n = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                n += shot.pixelColor(x, y) == QColor(c.r, c.g, c.b);
+        return n;
+    };
+    const int em = s.w->fontPixelSize();
+    EXPECT_GT(count(kPalette[1]), em * em);       // four red squares
+    EXPECT_GT(count(kPalette[4]), em * em);       // four blanks on blue
+    EXPECT_GT(count(kPalette[2]), em * em / 2);   // green behind "rev"
+    EXPECT_GT(count(kDefaultForeground), em * 2);  // the plain squares, white
     EXPECT_TRUE(box.shown.empty());
 }
 
@@ -437,8 +508,10 @@ TEST(QtermFeatures, PrimarySelectionAndMiddleButton) {
 
     QGuiApplication::clipboard()->setText("uptime\n", QClipboard::Selection);
     QGuiApplication::clipboard()->setText("not this", QClipboard::Clipboard);
+    SendsPreviewed preview(*s.w);
     QTest::mouseClick(v->viewport(), Qt::MiddleButton, {}, at(1));
     EXPECT_EQ(s.host.receive(8), "uptime\r\n");
+    EXPECT_EQ(preview.shown, std::vector<QString>{"uptime\n"});
     EXPECT_EQ(v->toPlainText(), QString::fromUtf8("選択する文字\n"));
     EXPECT_TRUE(box.shown.empty());
 }

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <string>
+#include <vector>
+
 TEST(KeyMap, KeysToBytes) {
     using K = KeyPress::Kind;
     struct Case {
@@ -31,4 +35,50 @@ TEST(KeyMap, KeysToBytes) {
 TEST(KeyMap, ComposedTextIsCodePage932) {
     EXPECT_EQ(composedBytes("\xe6\x97\xa5\xe6\x9c\xac"), "\x93\xfa\x96\x7b");  // 日本
     EXPECT_EQ(composedBytes(""), "");
+}
+
+// A paste encoded in pieces gives the bytes of the whole text, however it is cut (a CR LF
+// in two included): checked against a model that splits the whole text at its line breaks
+// and encodes each line on its own. The counts are those of the lines sent.
+TEST(PasteEncoder, PiecesGiveTheBytesOfTheWholeText) {
+    const std::vector<std::string> alphabet = {"a", "日", "ｱ", "€", "😀", "\r", "\n", "\r\n", "\n\r"};
+    std::mt19937 random(16);
+    for (int round = 0; round < 300; ++round) {
+        std::vector<std::string> chars;
+        for (int i = int(random() % 30); i > 0; --i)
+            chars.push_back(alphabet[random() % alphabet.size()]);
+        std::string text;
+        for (const auto& c : chars)
+            text += c;
+        const Encoding enc = Encoding(random() % 3);
+        const bool crlf = random() % 2;
+
+        std::string expected;
+        std::size_t breaks = 0, start = 0;
+        for (;;) {
+            const std::size_t at = text.find_first_of("\r\n", start);
+            expected += encodeText(text.substr(start, at == std::string::npos ? std::string::npos : at - start), enc);
+            if (at == std::string::npos)
+                break;
+            expected += crlf ? "\r\n" : "\r";
+            ++breaks;
+            start = at + (text.compare(at, 2, "\r\n") == 0 ? 2 : 1);
+        }
+        const bool endsInBreak = !text.empty() && (text.back() == '\r' || text.back() == '\n');
+
+        PasteEncoder e(enc, crlf);
+        for (std::size_t i = 0; i < chars.size();) {
+            std::string piece;
+            for (std::size_t n = random() % 4; n > 0 && i < chars.size(); --n)
+                piece += chars[i++];
+            e.feed(piece);
+        }
+        ASSERT_EQ(e.bytes(), expected) << text << " " << int(enc);
+        EXPECT_EQ(e.breaks(), breaks);
+        EXPECT_EQ(e.lines(), expected.empty() ? 0 : breaks + (endsInBreak ? 0 : 1));
+        EXPECT_EQ(e.typedSize(), expected.size() - (crlf ? breaks : 0));
+        if (!crlf) {
+            EXPECT_EQ(e.bytes(), pastedBytes(text, enc));
+        }
+    }
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cp932.h"
+#include "line_view.h"
 
 namespace {
 
@@ -205,39 +206,7 @@ std::size_t rowsOf(const LineAssembly& a) {
     return rows;
 }
 
-// A view as the window has it: it keeps the first `kept` bytes of its last line after
-// removing that line's first `cutRows` rows, and appends only the rest.
-struct AppendingMirror {
-    Lines shown;
-    std::size_t inserted = 0;  // bytes the view had to insert
-    void apply(const LineAssembly& a, LineAssembly::Update u) {
-        const auto& all = a.lines();
-        ASSERT_LE(u.dropped, shown.size());
-        shown.erase(shown.begin(), shown.begin() + static_cast<long>(u.dropped));
-        const std::size_t fc = u.firstChanged;
-        if (u.kept > 0) {
-            ASSERT_EQ(shown.size(), fc + 1);
-            std::string& last = shown.back();
-            for (std::size_t r = 0; r < u.cutRows; ++r) {
-                const std::size_t lf = last.find('\n');
-                ASSERT_NE(lf, std::string::npos);
-                last.erase(0, lf + 1);
-            }
-            ASSERT_LE(u.kept, all[fc].size());
-            last += all[fc].substr(u.kept);
-            inserted += all[fc].size() - u.kept;
-        } else {
-            ASSERT_LE(fc, shown.size());
-            shown.resize(fc);
-            shown.push_back(all[fc]);
-            inserted += all[fc].size();
-        }
-        for (std::size_t i = fc + 1; i < all.size(); ++i) {
-            shown.push_back(all[i]);
-            inserted += all[i].size() + 1;
-        }
-    }
-};
+using AppendingMirror = LineView;
 
 } // namespace
 
@@ -348,32 +317,10 @@ TEST(LineAssembly, AppendingViewsStayInLine) {
         LineAssembly a(byteLimit, lineLimit);
         if (decoded)
             a.setEncoding(Encoding::Cp932);
-        AppendingMirror each, taken, merged;
-        LineAssembly::Update pending;
-        bool havePending = false;
-        for (int i = 0; i < 60; ++i) {
-            std::string c;
-            for (int k = static_cast<int>(rng() % 25); k > 0; --k)
-                c += alphabet[rng() % alphabet.size()];
-            const auto u = a.append(c);
-            each.apply(a, u);
-            pending = havePending ? LineAssembly::merge(pending, u) : u;
-            havePending = true;
-            if (rng() % 4 == 0)
-                taken.apply(a, a.takeUpdate());
-            if (rng() % 4 == 0) {
-                merged.apply(a, pending);
-                havePending = false;
-            }
+        followRandomChunks(a, alphabet, 25, rng, "round " + std::to_string(round), [&] {
             ASSERT_LE(a.storedBytes(), byteLimit) << "round " << round;
             ASSERT_LE(rowsOf(a), lineLimit) << "round " << round;
-        }
-        taken.apply(a, a.takeUpdate());
-        if (havePending)
-            merged.apply(a, pending);
-        EXPECT_EQ(each.shown, linesOf(a)) << "round " << round;
-        EXPECT_EQ(taken.shown, linesOf(a)) << "round " << round;
-        EXPECT_EQ(merged.shown, linesOf(a)) << "round " << round;
+        });
     }
 }
 

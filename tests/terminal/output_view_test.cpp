@@ -5,10 +5,14 @@
 #include <QTextBlock>
 #include <QTextDocument>
 
+#include <QScrollBar>
+#include <QTextLayout>
+
 #include <future>
 #include <memory>
 #include <random>
 
+#include "CharWidth.h"
 #include "LoopbackServer.h"
 #include "OutputView.h"
 #include "guardedapp.h"
@@ -152,4 +156,164 @@ TEST(QtermWindow, EncodingSwitchDuringSession) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return w.Memo1->toPlainText() == want; }, 5000))
         << w.Memo1->toPlainText().toStdString();
     release.set_value();
+}
+
+namespace {
+
+const std::string ESC = "\x1b";
+
+// A character format as text, for comparing and printing.
+std::string formatKey(const QTextCharFormat& f) {
+    std::string k;
+    if (f.hasProperty(QTextFormat::ForegroundBrush))
+        k += "fg" + f.foreground().color().name().toStdString();
+    if (f.hasProperty(QTextFormat::BackgroundBrush))
+        k += "bg" + f.background().color().name().toStdString();
+    if (f.fontWeight() == QFont::Bold)
+        k += "bold";
+    if (f.fontUnderline())
+        k += "ul";
+    return k;
+}
+
+using Ranges = std::vector<std::vector<std::tuple<int, int, std::string>>>;
+
+void addRange(std::vector<std::tuple<int, int, std::string>>& row, int start, int length, const std::string& key) {
+    if (key.empty())
+        return;
+    if (!row.empty() && std::get<2>(row.back()) == key && std::get<0>(row.back()) + std::get<1>(row.back()) == start)
+        std::get<1>(row.back()) += length;
+    else
+        row.emplace_back(start, length, key);
+}
+
+// The format ranges each row of the view should have: the line's runs, in UTF-16 units
+// of their row.
+Ranges rowRanges(const LineAssembly& a) {
+    Ranges rows;
+    for (std::size_t i = 0; i < a.lines().size(); ++i) {
+        const std::string& text = a.lines()[i];
+        rows.emplace_back();
+        int units = 0;
+        std::size_t at = 0;
+        auto piece = [&](std::size_t end, Attr attr) {
+            for (; at < end; ++at) {
+                if (text[at] == '\n') {
+                    rows.emplace_back();
+                    units = 0;
+                    continue;
+                }
+                const std::size_t n = utf8Length(static_cast<unsigned char>(text[at]));
+                const int u = static_cast<int>(utf16Length(std::string_view(text).substr(at, n)));
+                addRange(rows.back(), units, u, formatKey(OutputView::formatOf(attr)));
+                units += u;
+                at += n - 1;
+            }
+        };
+        for (const ::Run& r : a.runs(i))
+            piece(r.end, r.attr);
+        piece(text.size(), attr::kPlain);
+    }
+    return rows;
+}
+
+// What the view's rows show of attributes, merged where neighbours are alike.
+Ranges shownRanges(OutputView& v) {
+    Ranges rows;
+    for (QTextBlock b = v.document()->begin(); b.isValid(); b = b.next()) {
+        rows.emplace_back();
+        for (const auto& r : b.layout()->formats())
+            addRange(rows.back(), r.start, r.length, formatKey(r.format));
+    }
+    return rows;
+}
+
+} // namespace
+
+// Random console streams (moves, erases, colours, wide characters, fresh pages) past both
+// bounds: after every refresh the document holds the kept lines, and each row shows the
+// attributes of its text.
+TEST(OutputView, PaintsWhatTheLinesDecideThroughEveryRefresh) {
+    const std::vector<std::string> alphabet = {"ab", "\r\n", "\n", "\b", "\t", "\x82\xa0", ESC + "[3D", ESC + "[C",
+                                               ESC + "[K", ESC + "[1K", ESC + "[2K", ESC + "[31m", ESC + "[1;44m",
+                                               ESC + "[m", ESC + "[", "7m", ESC + "[2J", "\r", "\a"};
+    std::mt19937 rng(99);
+    for (int round = 0; round < 40; ++round) {
+        OutputView v(nullptr, 100 + rng() % 400, 3 + rng() % 20);
+        int bells = 0;
+        v.ringBell = [&] { ++bells; };
+        for (int i = 0; i < 80; ++i) {
+            std::string c;
+            for (int k = static_cast<int>(rng() % 20); k > 0; --k)
+                c += alphabet[rng() % alphabet.size()];
+            v.append(c);
+            if (rng() % 3 == 0) {
+                v.flush();
+                ASSERT_EQ(v.toPlainText(), expectedText(v.lines())) << "round " << round << " chunk " << i;
+                ASSERT_EQ(v.document()->blockCount(), rowsOf(v.lines())) << "round " << round;
+                ASSERT_EQ(shownRanges(v), rowRanges(v.lines())) << "round " << round << " chunk " << i;
+            }
+        }
+    }
+}
+
+// The caret stands where the host writes next, also inside the current line.
+TEST(OutputView, CaretStandsAtTheWritePosition) {
+    OutputView v;
+    v.append("first\r\nabcdef\b\b\b");
+    v.flush();
+    EXPECT_EQ(v.textCursor().position(), QString("first\nabc").size());
+    v.append("X" + ESC + "[K");
+    v.flush();
+    EXPECT_EQ(v.toPlainText(), "first\nabcX");
+    EXPECT_TRUE(v.textCursor().atEnd());
+}
+
+// A BEL rings the bell; a flood of them rings it at most once every 200 ms.
+TEST(OutputView, BellRingsAtMostEvery200Ms) {
+    OutputView v;
+    int rung = 0;
+    qint64 now = 1000;
+    v.ringBell = [&] { ++rung; };
+    v.bellClock = [&] { return now; };
+    v.append("\a");
+    EXPECT_EQ(rung, 1);
+    v.append("\a\a\a");
+    now += 199;
+    v.append("\a");
+    EXPECT_EQ(rung, 1);
+    now += 1;
+    v.append("x\ay");
+    EXPECT_EQ(rung, 2);
+    v.append(ESC + "]0;title\a");  // the end of an OSC string is no bell
+    now += 1000;
+    v.append("text");
+    EXPECT_EQ(rung, 2);
+    v.flush();
+    EXPECT_EQ(v.toPlainText(), "xytext");
+}
+
+// A fresh page from the host shows at the top of the view with the old text above it,
+// until its own text fills the view; then the view follows the output again.
+TEST(OutputView, FreshPageStartsAtTheTopOfTheView) {
+    OutputView v;
+    v.resize(400, 300);
+    v.show();
+    std::string old;
+    for (int i = 0; i < 100; ++i)
+        old += "old " + std::to_string(i) + "\r\n";
+    v.append(old + "prompt" + ESC + "[2J" + ESC + "[HMenu\r\n1. one\r\n");
+    v.flush();
+    QCoreApplication::processEvents();
+    auto topText = [&] { return v.cursorForPosition(QPoint(2, 2)).block().text(); };
+    EXPECT_EQ(topText(), "Menu");
+    EXPECT_EQ(v.document()->findBlockByNumber(99).text(), "old 99");  // still in the scrollback
+    std::string more;
+    for (int i = 0; i < 100; ++i)
+        more += "item " + std::to_string(i) + "\r\n";
+    v.append(more);
+    v.flush();
+    QCoreApplication::processEvents();
+    EXPECT_NE(topText(), "Menu");
+    EXPECT_TRUE(v.viewport()->rect().contains(v.cursorRect()));
 }

@@ -1,68 +1,15 @@
-// The whole qterm program in this process, with its event loop and the real error box,
-// which the test finds in the widget tree, reads and closes as a user would.
+// The whole qterm program in this process, with its event loop and the real error box.
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QMessageBox>
 #include <QTest>
-#include <QTimer>
 
-#include <cstdlib>
 #include <future>
-#include <string>
-#include <vector>
 
 #include "FaultyStack.h"
 #include "IdSocketErrors.h"
 #include "LoopbackServer.h"
 #include "OutputView.h"
-#include "QtermProgram.h"
-#include "mainform.h"
-
-namespace {
-
-struct SeenBox {
-    QString title;
-    QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    bool windowOpen = true;  // whether the terminal window was still shown under it
-};
-
-struct RunOutcome {
-    int status = -1;
-    std::vector<SeenBox> boxes;
-};
-
-// Runs qterm with args; act runs in the event loop once the window is shown. Every error
-// box that appears is recorded and dismissed with its OK button.
-RunOutcome runWithBoxes(std::vector<std::string> args, std::function<void(TqTermMain&)> act) {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    args.insert(args.begin(), "qterm");
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int argc = int(args.size());
-    RunOutcome run;
-    run.status = runQterm(argc, argv.data(), [&](TqTermMain& w) {
-        QTimer::singleShot(0, &w, [&w, act] { act(w); });
-        auto* poll = new QTimer(&w);
-        QObject::connect(poll, &QTimer::timeout, [&run, &w] {
-            for (QWidget* top : QApplication::topLevelWidgets()) {
-                auto* box = qobject_cast<QMessageBox*>(top);
-                if (!box || !box->isVisible())
-                    continue;
-                run.boxes.push_back({box->windowTitle(), box->text(), box->icon(), w.isVisible()});
-                box->button(QMessageBox::Ok)->click();
-            }
-        });
-        poll->start(20);
-    });
-    return run;
-}
-
-} // namespace
+#include "program_run.h"
 
 // Started without a host, "&Connect" tries the empty host and fails: the window closes, and
 // the error box still appears with the loop running; the program ends when it is dismissed,
@@ -82,7 +29,7 @@ TEST(QtermRun, FailedConnectFromTheMenuShowsTheBoxThenEnds) {
 TEST(QtermRun, FailedSendThatDropsTheSocketShowsTheBoxThenEnds) {
     FaultyStackScope faulty;
     std::promise<void> done;
-    LoopbackServer server([&](int fd) { done.get_future().wait(); });
+    LoopbackServer server([&](int) { done.get_future().wait(); });
     RunOutcome r = runWithBoxes({"127.0.0.1", std::to_string(server.Port())}, [](TqTermMain& w) {
         FaultyStack::SendError = WSAESHUTDOWN;
         QTest::keyClick(w.Memo1, Qt::Key_A);
@@ -100,7 +47,7 @@ TEST(QtermRun, FailedSendThatDropsTheSocketShowsTheBoxThenEnds) {
 TEST(QtermRun, ErrorBoxOverTheOpenWindowKeepsItOpen) {
     FaultyStackScope faulty;
     std::promise<void> done;
-    LoopbackServer server([&](int fd) { done.get_future().wait(); });
+    LoopbackServer server([&](int) { done.get_future().wait(); });
     bool openAfterBox = false;
     RunOutcome r = runWithBoxes({"127.0.0.1", std::to_string(server.Port())}, [&](TqTermMain& w) {
         FaultyStack::SendError = 10054;

@@ -224,3 +224,31 @@ TEST(PastedText, LineBreaksAndEncodings) {
     EXPECT_EQ(keyBytes(k), "\x96\x7b");
     EXPECT_EQ(composedBytes("日", Encoding::EucJp), "\xc6\xfc");
 }
+
+TEST(QtermConfig, PasteSection) {
+    TempDir dir;
+    const std::string ini = dir.file("qterm.ini");
+    struct Case {
+        std::string text;
+        PasteConfirm confirm;
+        int delayMs;
+    };
+    const Case cases[] = {
+        {"", PasteConfirm::Multiline, 0},
+        {"[paste]\nconfirm=large\nline_delay_ms=50\n", PasteConfirm::Large, 50},
+        {"[Paste]\r\n Confirm = NEVER \r\nline_delay_ms = 0\r\n", PasteConfirm::Never, 0},
+        {"[paste]\nconfirm=sometimes\nline_delay_ms=fast\n", PasteConfirm::Multiline, 0},
+        {"[paste]\nline_delay_ms=-5\n", PasteConfirm::Multiline, 0},
+        {"[paste]\nline_delay_ms=20ms\n", PasteConfirm::Multiline, 0},
+        {"[paste]\nline_delay_ms=60000\n", PasteConfirm::Multiline, kMaxLineDelayMs},
+        {"[paste]\nline_delay_ms=99999999999999999999\n", PasteConfirm::Multiline, kMaxLineDelayMs},
+        {"[log]\nconfirm=never\nline_delay_ms=9\n", PasteConfirm::Multiline, 0},
+    };
+    for (const Case& c : cases) {
+        writeBytes(ini, c.text);
+        const PasteSettings s = readPasteSettings(ini);
+        EXPECT_EQ(s.confirm, c.confirm) << c.text;
+        EXPECT_EQ(s.lineDelayMs, c.delayMs) << c.text;
+    }
+    EXPECT_EQ(readPasteSettings(dir.file("missing.ini")).confirm, PasteConfirm::Multiline);
+}

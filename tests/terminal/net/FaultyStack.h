@@ -16,6 +16,8 @@ class FaultyStack : public TIdStackPosix {
   static inline std::atomic<int> Lookups{0};
   // Sends fail with this code while it is not 0.
   static inline std::atomic<int> SendError{0};
+  // Every send call, failed or not.
+  static inline std::atomic<int> Sends{0};
   // Runs inside each SockSelect before the real wait (set it before other threads start).
   static inline std::function<void()> SelectHook;
 
@@ -35,6 +37,7 @@ class FaultyStack : public TIdStackPosix {
     return TIdStackPosix::SockRecv(socket, buffer, length, flags);
   }
   int SockSend(int socket, const void* buffer, int length, int flags) override {
+    ++Sends;
     if (int code = SendError.load()) {
       SetLastSocketError(code);
       return -1;
@@ -54,6 +57,7 @@ struct FaultyStackScope {
     FaultyStack::GoodReceives = -1;
     FaultyStack::Lookups = 0;
     FaultyStack::SendError = 0;
+    FaultyStack::Sends = 0;
     FaultyStack::SelectHook = nullptr;
     SetStackFactory([] { return std::make_unique<FaultyStack>(); });
   }

@@ -11,8 +11,9 @@
 
 namespace {
 
-int ListenOnLoopback(int& port, int backlog = 16) {
+int ListenOnLoopback(int& port, int backlog = 16, const std::function<void(int)>& prepare = nullptr) {
   int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (prepare) prepare(s);
   int one = 1;
   ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   sockaddr_in sa{};
@@ -28,8 +29,9 @@ int ListenOnLoopback(int& port, int backlog = 16) {
 
 }  // namespace
 
-LoopbackServer::LoopbackServer(std::function<void(int fd)> script, int connections) {
-  FListen = ListenOnLoopback(FPort);
+LoopbackServer::LoopbackServer(std::function<void(int fd)> script, int connections,
+                               std::function<void(int fd)> prepare) {
+  FListen = ListenOnLoopback(FPort, 16, prepare);
   FThread = std::thread([this, script, connections] {
     for (int i = 0; i < connections; ++i) {
       int c = ::accept4(FListen, nullptr, nullptr, SOCK_CLOEXEC);

@@ -10,7 +10,10 @@
 class LoopbackServer {
  public:
   // script(fd) runs for each accepted connection; the server closes fd after it returns.
-  explicit LoopbackServer(std::function<void(int fd)> script, int connections = 1);
+  // prepare(fd), when given, sets options on the listening socket before it listens; the
+  // accepted connections inherit them (small buffers and segments, as a small appliance has).
+  explicit LoopbackServer(std::function<void(int fd)> script, int connections = 1,
+                          std::function<void(int fd)> prepare = nullptr);
   ~LoopbackServer();  // waits for the script to finish
   int Port() const { return FPort; }
 

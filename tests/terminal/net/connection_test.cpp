@@ -298,3 +298,70 @@ TEST(Send, APeerThatHasGoneGivesAnErrorNotASignal) {
   }
   EXPECT_TRUE(raised);
 }
+
+// A host that reads nothing: the send that does not wait hands the socket what it takes, then
+// 0 once its buffers are full, and never blocks. When the host reads at last it gets exactly
+// the bytes that were taken, in order.
+TEST(Send, SendSomeTakesWhatFitsAndNeverWaits) {
+  std::promise<void> taken;
+  std::promise<std::string> got;
+  LoopbackServer server([&](int fd) {
+    taken.get_future().wait();
+    got.set_value(ReadUntilClosed(fd));
+  });
+  TIdTCPClient c;
+  c.Host = "127.0.0.1";
+  c.Port = server.Port();
+  c.OpenConnection();
+  std::string block(256 * 1024, '\0');
+  std::string sent;
+  for (int round = 0; round < 1000; ++round) {
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = char('a' + (sent.size() + i) % 26);
+    const int n = c.SendSome(block.data(), int(block.size()));
+    ASSERT_GE(n, 0);
+    sent.append(block, 0, std::size_t(n));
+    if (n == 0) break;
+  }
+  EXPECT_GT(sent.size(), 0u);
+  EXPECT_EQ(c.SendSome(block.data(), int(block.size())), 0) << "the buffers stay full";
+  EXPECT_EQ(c.SendSome(block.data(), 0), 0);
+  taken.set_value();
+  c.CloseConnection();
+  const std::string received = got.get_future().get();
+  EXPECT_EQ(received.size(), sent.size());
+  EXPECT_TRUE(received == sent) << "the bytes arrived out of order";
+}
+
+// Its failures are those of the blocking send: a closed connection, a send error that keeps
+// the socket open, and WSAESHUTDOWN, which drops it first.
+TEST(Send, SendSomeFailsAsSendBytesDoes) {
+  {
+    TIdTCPClient idle;
+    EXPECT_THROW(idle.SendSome("x", 1), EIdConnClosedGracefully);
+  }
+  FaultyStackScope faulty;
+  struct Case {
+    int code;
+    bool dropped;
+  };
+  for (const Case& k : {Case{WSAECONNRESET, false}, Case{WSAESHUTDOWN, true}}) {
+    LoopbackServer server([](int fd) { ReadUntilClosed(fd); });
+    LoggingClient c;
+    c.Host = "127.0.0.1";
+    c.Port = server.Port();
+    c.OpenConnection();
+    c.Log.clear();
+    FaultyStack::SendError = k.code;
+    try {
+      c.SendSome("x", 1);
+      ADD_FAILURE() << k.code << " did not raise";
+    } catch (const EIdSocketError& e) {
+      EXPECT_EQ(e.ErrorCode(), k.code);
+    }
+    FaultyStack::SendError = 0;
+    EXPECT_EQ(c.Binding().HasSocket(), !k.dropped) << k.code;
+    const std::vector<std::string> drop = {"Disconnecting from 127.0.0.1.", "Not connected.", "OnDisconnected"};
+    EXPECT_EQ(c.Log, k.dropped ? drop : std::vector<std::string>()) << k.code;
+    c.CloseConnection();
+  }
+}

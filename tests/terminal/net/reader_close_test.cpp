@@ -2,6 +2,8 @@
 // window thread, a ChunkReaderClient's reader waits on the socket.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -9,6 +11,8 @@
 #include <thread>
 
 #include "ChunkReaderClient.h"
+#include "IdException.h"
+#include "IdSocketErrors.h"
 #include "IdStack.h"
 #include "LoopbackServer.h"
 #include "QueueDispatcher.h"
@@ -94,6 +98,46 @@ TEST(ReaderClose, DestroyingAComponentWithAnOpenConnectionStopsItsReaderFirst) {
     EXPECT_EQ(disconnects.load(), 0) << "destruction fires no events";
     EXPECT_EQ(StackInstance(), nullptr);
     window.RunPending();  // calls left behind touch nothing that is gone
+    if (HasFailure()) break;
+  }
+}
+
+// The window thread writes without waiting while the host says goodbye and closes: whichever
+// thread sees the close first drops the socket, once; the window's send either goes through or
+// fails as a send on a closed connection does. A watcher's hold on the socket number keeps it
+// from being closed (and handed to a new socket) until the watcher lets go, though the socket
+// was released on the reader thread.
+TEST(ReaderClose, SendingWithoutWaitingWhileThePeerCloses) {
+  std::mt19937 random(16);
+  LoopbackServer server([](int fd) { SendAll(fd, "bye"); }, kRounds);
+  TIdQueueDispatcher window;
+  ChunkReaderClient c(window);
+  c.Host = "127.0.0.1";
+  c.Port = server.Port();
+  for (int round = 0; round < kRounds; ++round) {
+    c.Disconnects = 0;
+    c.OpenConnection();
+    std::shared_ptr<const int> held = c.Binding().KeepOpen();
+    ASSERT_TRUE(held);
+    const std::string block(1 + random() % 4096, 'x');
+    for (int i = 0; i < 100; ++i) {
+      try {
+        if (c.SendSome(block.data(), int(block.size())) < 0) ADD_FAILURE() << "negative count";
+      } catch (const EIdConnClosedGracefully&) {
+        break;
+      } catch (const EIdSocketError& e) {
+        // The host's close came back as a reset for the bytes it never read.
+        EXPECT_TRUE(e.ErrorCode() == WSAECONNRESET || e.ErrorCode() == WSAESHUTDOWN) << e.what();
+        break;
+      }
+    }
+    AwaitReaderEnd(window, c);
+    c.CloseConnection();
+    EXPECT_EQ(c.Disconnects.load(), 1) << "round " << round;
+    EXPECT_NE(::fcntl(*held, F_GETFD), -1) << "the held number was closed";
+    const int fd = *held;
+    held.reset();
+    EXPECT_EQ(::fcntl(fd, F_GETFD), -1) << "the socket stayed open after the hold ended";
     if (HasFailure()) break;
   }
 }
