@@ -66,6 +66,18 @@ constexpr OptionRow kOptions[] = {
          o.sort = v;
          return {};
      }},
+    {"--watch", "SECONDS",
+     "with --scan: search again every SECONDS (5 to 86400) and\nprint each change (appeared, gone, rebooted, moved,\n"
+     "renamed) as it is seen, until SIGINT or SIGTERM",
+     [](const std::string& v, FinderOptions& o) -> std::string {
+         const bool digits = !v.empty() && v.size() <= 5 && v.find_first_not_of("0123456789") == std::string::npos;
+         const int seconds = digits ? std::stoi(v) : 0;
+         if (seconds < FinderOptions::kWatchMin || seconds > FinderOptions::kWatchMax)
+             return "needs a number of seconds from " + std::to_string(FinderOptions::kWatchMin) + " to " +
+                    std::to_string(FinderOptions::kWatchMax);
+         o.watchSeconds = seconds;
+         return {};
+     }},
     {"--help", nullptr, "show this text and exit",
      [](const std::string&, FinderOptions& o) -> std::string {
          o.action = FinderOptions::Action::Help;
@@ -131,5 +143,7 @@ FinderOptions parseFinderOptions(const std::vector<std::string>& args) {
         if (std::string wrong = row->apply(value, c); !wrong.empty())
             return fail(option + " " + wrong);
     }
+    if (c.watchSeconds > 0 && c.action == FinderOptions::Action::Window)
+        return fail("--watch works only with --scan");
     return c;
 }

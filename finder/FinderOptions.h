@@ -7,6 +7,7 @@
 #include "Probes.h"
 
 struct FinderOptions {
+    static constexpr int kWatchMin = 5, kWatchMax = 86400;
     enum class Action { Window, Scan, Help, Version, Error };
     Action action = Action::Window;
     std::vector<std::string> addresses;  // --address, in the order given
@@ -14,6 +15,7 @@ struct FinderOptions {
     std::vector<ProbeRange> probes;      // --probe, in the order given
     std::string format = "table";        // table | csv | json
     std::string sort;                    // uptime | ip | name; empty: the settings file's key
+    int watchSeconds = 0;                // --watch: a run every so many seconds; 0: one run
     std::string error;                   // one line, when action is Error
     bool showUsage = false;              // the error is an unknown option: usage follows it
 };

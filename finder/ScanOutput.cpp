@@ -27,6 +27,8 @@ std::vector<std::string> split(const std::string& s, char at) {
     return parts;
 }
 
+}  // namespace
+
 // RFC 4180: quoted when it holds a comma, a quote or a line break.
 std::string csvField(const std::string& s) {
     if (s.find_first_of(",\"\r\n") == std::string::npos)
@@ -56,7 +58,7 @@ std::string jsonString(const std::string& s) {
 
 // Columns a terminal gives the UTF-8 text: wide (CJK) characters take two, half-width
 // katakana one.
-std::size_t columns(const std::string& utf8) {
+std::size_t shownColumns(const std::string& utf8) {
     std::size_t n = 0;
     for (std::size_t i = 0; i < utf8.size();) {
         const unsigned char c = utf8[i];
@@ -73,7 +75,7 @@ std::size_t columns(const std::string& utf8) {
 // A cell as the table shows it on a terminal: a control character (C0, DEL, or C1
 // written in UTF-8) would move the cursor, clear the screen or break the row, so each
 // shows as "?".
-std::string shown(const std::string& utf8) {
+std::string shownCell(const std::string& utf8) {
     std::string out;
     out.reserve(utf8.size());
     for (std::size_t i = 0; i < utf8.size(); ++i) {
@@ -90,7 +92,6 @@ std::string shown(const std::string& utf8) {
     return out;
 }
 
-}  // namespace
 
 std::string plainAddress(const std::string& padded) {
     std::string out;
@@ -128,44 +129,52 @@ std::vector<ScanRow> scanRows(const DeviceGrid& grid, int found,
     return rows;
 }
 
+std::string csvFields(const ScanRow& r) {
+    return std::to_string(r.number) + "," + csvField(r.name) + "," + csvField(r.ip) + "," + csvField(r.mac) + "," +
+           csvField(r.version) + "," + csvField(r.uptime) + "," + std::to_string(r.uptimeSeconds) + "," +
+           std::to_string(r.model);
+}
+
+std::string jsonFields(const ScanRow& r) {
+    return "\"number\": " + std::to_string(r.number) + ", \"name\": " + jsonString(r.name) +
+           ", \"ip\": " + jsonString(r.ip) + ", \"mac\": " + jsonString(r.mac) +
+           ", \"version\": " + jsonString(r.version) + ", \"uptime\": " + jsonString(r.uptime) +
+           ", \"uptime_seconds\": " + std::to_string(r.uptimeSeconds) + ", \"model\": " + std::to_string(r.model);
+}
+
+std::vector<std::string> tableCells(const ScanRow& r) {
+    return {std::to_string(r.number), shownCell(r.name), shownCell(r.ip), shownCell(r.mac), shownCell(r.version),
+            shownCell(r.uptime)};
+}
+
 std::string formatScan(const std::vector<ScanRow>& rows, const std::string& format) {
     std::string out;
     if (format == "csv") {
-        out = "number,name,ip,mac,version,uptime,uptime_seconds,model\n";
+        out = std::string(kCsvColumns) + "\n";
         for (const auto& r : rows)
-            out += std::to_string(r.number) + "," + csvField(r.name) + "," + csvField(r.ip) + "," +
-                   csvField(r.mac) + "," + csvField(r.version) + "," + csvField(r.uptime) + "," +
-                   std::to_string(r.uptimeSeconds) + "," + std::to_string(r.model) + "\n";
+            out += csvFields(r) + "\n";
         return out;
     }
     if (format == "json") {
         out = "[";
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            const auto& r = rows[i];
-            out += std::string(i ? "," : "") + "\n  {\"number\": " + std::to_string(r.number) +
-                   ", \"name\": " + jsonString(r.name) + ", \"ip\": " + jsonString(r.ip) +
-                   ", \"mac\": " + jsonString(r.mac) + ", \"version\": " + jsonString(r.version) +
-                   ", \"uptime\": " + jsonString(r.uptime) +
-                   ", \"uptime_seconds\": " + std::to_string(r.uptimeSeconds) +
-                   ", \"model\": " + std::to_string(r.model) + "}";
-        }
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            out += std::string(i ? "," : "") + "\n  {" + jsonFields(rows[i]) + "}";
         return out + (rows.empty() ? "]\n" : "\n]\n");
     }
     // The table: widths as a terminal shows the texts, so double-byte names line up.
-    std::vector<std::vector<std::string>> cells = {{"No.", "Name", "IP address", "MAC address", "Version", "Uptime"}};
+    std::vector<std::vector<std::string>> cells = {{std::begin(kTableHeads), std::end(kTableHeads)}};
     for (const auto& r : rows)
-        cells.push_back({std::to_string(r.number), shown(r.name), shown(r.ip), shown(r.mac), shown(r.version),
-                         shown(r.uptime)});
+        cells.push_back(tableCells(r));
     std::vector<std::size_t> width(6, 0);
     for (const auto& line : cells)
         for (std::size_t c = 0; c < 6; ++c)
-            width[c] = std::max(width[c], columns(line[c]));
+            width[c] = std::max(width[c], shownColumns(line[c]));
     for (const auto& line : cells) {
         std::string text;
         for (std::size_t c = 0; c < 6; ++c) {
             text += line[c];
             if (c + 1 < 6)
-                text += std::string(width[c] - columns(line[c]) + 2, ' ');
+                text += std::string(width[c] - shownColumns(line[c]) + 2, ' ');
         }
         out += text.substr(0, text.find_last_not_of(' ') + 1) + "\n";
     }

@@ -1,5 +1,7 @@
 #include "ApplianceSim.h"
 
+#include "ApplianceFile.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -48,7 +50,10 @@ bool isDiscoveryRequest(const std::string& d) {
 }
 
 ApplianceSim::ApplianceSim(std::vector<Appliance> appliances, Options options)
-    : appliances_(std::move(appliances)), options_(std::move(options)) {}
+    : appliances_(std::move(appliances)), options_(std::move(options)) {
+    if (!options_.file.empty())
+        file_ = std::make_unique<ApplianceFile>(options_.file, options_.fileDefaults);
+}
 
 ApplianceSim::~ApplianceSim() { stop(); }
 
@@ -165,6 +170,8 @@ void ApplianceSim::run() {
         if ((!loopback && !options_.anyPeer) || (!options_.onlyTo.empty() && !options_.onlyTo.count(seen.to)))
             continue;
         ++requestNo;
+        if (file_)
+            appliances_ = file_->read(seen.at);
         for (const auto& a : appliances_) {
             if (!a.answers.empty() && !a.answers.count(requestNo))
                 continue;

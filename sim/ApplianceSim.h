@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -35,6 +36,8 @@ std::vector<Appliance> sampleAppliances(int n);
 // Is this a discovery request (32 bytes, the fixed head)?
 bool isDiscoveryRequest(const std::string& datagram);
 
+class ApplianceFile;
+
 struct SeenRequest {
     std::chrono::steady_clock::time_point at;  // when the system received it
     std::string from;     // sender address
@@ -52,6 +55,10 @@ public:
         // Answer only requests sent to one of these addresses (a broadcast address, the
         // appliances' own unicast address); empty: every request.
         std::set<std::string> onlyTo;
+        // When set, the appliances are read from this file (ApplianceFile.h) at every request
+        // answered, each starting from `fileDefaults`, in place of the list given.
+        std::string file;
+        Appliance fileDefaults;
     };
 
     ApplianceSim(std::vector<Appliance> appliances, Options options);
@@ -76,6 +83,7 @@ private:
 
     std::vector<Appliance> appliances_;
     Options options_;
+    std::unique_ptr<ApplianceFile> file_;
     int fd_ = -1;
     std::thread thread_;
     std::atomic<bool> stop_{false};

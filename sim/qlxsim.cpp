@@ -1,12 +1,14 @@
 // qlxsim: simulated appliances answering the finder's discovery request.
 // Usage: qlxsim [--count N] [--first N] [--delay MS] [--repeat N] [--malformed] [--any-peer]
-//               [--only-to A.B.C.D] [--log]
+//               [--only-to A.B.C.D] [--log] [--file FILE]
 //   --any-peer answers senders off loopback too: use it only inside a test network namespace.
 //   --first N skips the first N sample appliances (distinct MACs for a second simulator).
 //   --only-to answers only requests sent to that address (a broadcast address, or the
 //             appliances' own unicast one); give it several times for several addresses.
 //   Unicast requests are answered like broadcast ones.
 //   --log prints every request seen at the end: "request MS FROM PORT TO HEX".
+//   --file FILE answers with the appliances of FILE, read again at every request (its
+//             format: ApplianceFile.h), in place of --count, --first and --malformed.
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -39,12 +41,15 @@ int main(int argc, char** argv) {
         if (a == "--count") count = value();
         else if (a == "--first") first = value();
         else if (a == "--log") log = true;
-        else if (a == "--only-to") {
+        else if (a == "--only-to" || a == "--file") {
             if (i + 1 >= argc) {
-                std::fprintf(stderr, "qlxsim: --only-to needs a value\n");
+                std::fprintf(stderr, "qlxsim: %s needs a value\n", a.c_str());
                 return 2;
             }
-            options.onlyTo.insert(argv[++i]);
+            if (a == "--file")
+                options.file = argv[++i];
+            else
+                options.onlyTo.insert(argv[++i]);
         }
         else if (a == "--delay") delay = value();
         else if (a == "--repeat") repeat = value();
@@ -52,7 +57,7 @@ int main(int argc, char** argv) {
         else if (a == "--any-peer") options.anyPeer = true;
         else {
             std::fprintf(stderr, "usage: qlxsim [--count N] [--first N] [--delay MS] [--repeat N] [--malformed] "
-                                 "[--any-peer] [--only-to A.B.C.D] [--log]\n");
+                                 "[--any-peer] [--only-to A.B.C.D] [--log] [--file FILE]\n");
             return 2;
         }
     }
@@ -75,6 +80,10 @@ int main(int argc, char** argv) {
         wrong.raw = std::string("\x00\x81\x00\x01", 4) + std::string(31, '\x11');
         list.push_back(wrong);
     }
+    options.fileDefaults.delayMs = delay;
+    options.fileDefaults.repeat = repeat;
+    if (!options.file.empty())
+        list.clear();
     ApplianceSim sim(list, options);
     std::string error;
     if (!sim.start(&error)) {
@@ -83,7 +92,10 @@ int main(int argc, char** argv) {
     }
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
-    std::printf("qlxsim: %d appliances answering on UDP %d\n", count, options.port);
+    if (options.file.empty())
+        std::printf("qlxsim: %d appliances answering on UDP %d\n", count, options.port);
+    else
+        std::printf("qlxsim: the appliances of %s answering on UDP %d\n", options.file.c_str(), options.port);
     std::fflush(stdout);
     const auto started = std::chrono::steady_clock::now();
     while (!quit)

@@ -166,12 +166,25 @@ TEST(CommandLineOptions, ParsedOrRefused) {
         {{"--probe"}, A::Error,
          "qlxsearch: --probe needs an IPv4 address A.B.C.D or a range A.B.C.D/NN with NN from 22 to 32"},
         {{"--scan", "--probe", "224.0.0.9"}, A::Error, "qlxsearch: --probe needs unicast addresses (224.0.0.9 is none)"},
+        {{"--scan", "--watch", "5"}, A::Scan, ""},
+        {{"--watch=86400", "--scan"}, A::Scan, ""},
+        {{"--watch", "60", "--help"}, A::Help, ""},
+        {{"--watch", "60"}, A::Error, "qlxsearch: --watch works only with --scan"},
     };
+
     for (const auto& c : cases) {
         const FinderOptions got = parseFinderOptions(c.args);
         EXPECT_EQ(got.action, c.action) << c.args.size() << " " << (c.args.empty() ? "" : c.args[0]);
         EXPECT_EQ(got.error, c.error);
     }
+    // Runs at least 5 s apart (a run itself takes about 4), at most a day.
+    for (const char* seconds : {"4", "0", "86401", "-5", "5s", "", "99999999999", " 5"}) {
+        const FinderOptions bad = parseFinderOptions({"--scan", "--watch", seconds});
+        EXPECT_EQ(bad.action, A::Error) << seconds;
+        EXPECT_EQ(bad.error, "qlxsearch: --watch needs a number of seconds from 5 to 86400") << seconds;
+    }
+    EXPECT_EQ(parseFinderOptions({"--scan", "--watch", "5"}).watchSeconds, 5);
+    EXPECT_EQ(parseFinderOptions({"--scan"}).watchSeconds, 0);
     const FinderOptions two = parseFinderOptions({"--address", "10.0.0.1", "--address=010.000.001.001", "--scan"});
     EXPECT_EQ(two.addresses, (std::vector<std::string>{"10.0.0.1", "010.000.001.001"}));
     EXPECT_EQ(two.format, "table");
@@ -181,7 +194,7 @@ TEST(CommandLineOptions, ParsedOrRefused) {
     EXPECT_EQ(probes.probes[1].count, 254u);
     // The usage names every option.
     for (const char* option :
-         {"--address", "--all-networks", "--probe", "--scan", "--format", "--sort", "--help", "--version"})
+         {"--address", "--all-networks", "--probe", "--scan", "--format", "--sort", "--watch", "--help", "--version"})
         EXPECT_NE(finderUsage().find(option), std::string::npos) << option;
 }
 

@@ -21,8 +21,8 @@
 #include "../require.h"
 #include "ApplianceSim.h"
 #include "files.h"
+#include "finder_copy.h"
 #include "noroute.h"
-#include "portlock.h"
 
 namespace fs = std::filesystem;
 
@@ -49,27 +49,9 @@ void refuseInetSockets() {
         ::_exit(120);
 }
 
-class Scan : public ::testing::Test {
+class Scan : public FinderCopyTest {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/qlx-scan-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        // A copy of the finder in a folder of its own: its settings file lies beside it.
-        fs::copy_file(QLXSEARCH_PATH, dir / "qlxsearch");
-        fs::create_directories(dir / "home");
-    }
-    void TearDown() override {
-        if (sim)
-            sim->stop();
-        fs::remove_all(dir);
-    }
-
-    void startSim(std::vector<Appliance> list) {
-        sim = std::make_unique<ApplianceSim>(std::move(list));
-        std::string error;
-        ASSERT_TRUE(sim->start(&error)) << error;
-    }
+    Scan() : FinderCopyTest("scan") {}
 
     // Runs the finder's copy through the shell: `args` may carry a redirection of stdout.
     Result scan(const std::string& args, bool withoutInetSockets = false, const std::string& asUser = "") {
@@ -95,10 +77,6 @@ protected:
         r.err = bytesOf(err);
         return r;
     }
-
-    PortLock ports;
-    fs::path dir;
-    std::unique_ptr<ApplianceSim> sim;
 };
 
 }  // namespace
