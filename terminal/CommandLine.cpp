@@ -18,7 +18,7 @@ std::optional<int> positiveInt(const std::string& text) {
 }
 
 // Options with a value take it from "--name=value" or from the next argument.
-enum class Opt { Help, Version, Log, LogTimestamps, Encoding, ConnectTimeout };
+enum class Opt { Help, Version, Log, LogTimestamps, Encoding, ConnectTimeout, Reconnect };
 struct OptionRow {
     const char* name;
     Opt opt;
@@ -31,6 +31,7 @@ constexpr OptionRow kOptions[] = {
     {"--log-timestamps", Opt::LogTimestamps, false},
     {"--encoding", Opt::Encoding, true},
     {"--connect-timeout", Opt::ConnectTimeout, true},
+    {"--reconnect", Opt::Reconnect, false},
 };
 
 // An empty result: the value is taken. Otherwise what is wrong with it.
@@ -109,6 +110,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
                 help |= row->opt == Opt::Help;
                 version |= row->opt == Opt::Version;
                 c.args.logTimestamps |= row->opt == Opt::LogTimestamps;
+                c.args.reconnect |= row->opt == Opt::Reconnect;
             }
         } else if (eq != std::string::npos) {
             wrong = applyValue(row->opt, arg.substr(eq + 1), c.args);
@@ -145,12 +147,15 @@ std::string usageText() {
            "  --encoding NAME             the host's character encoding: cp932 (default),\n"
            "                              utf-8 or euc-jp\n"
            "  --connect-timeout SECONDS   give up connecting after SECONDS (default 15)\n"
+           "  --reconnect                 when the host ends the session, keep the window\n"
+           "                              and connect again after 1, 2, 4 ... 30 s\n"
            "  --help                      show this text and exit\n"
            "  --version                   show the version and exit\n"
            "\n"
            "Settings: $XDG_CONFIG_HOME/qterm/qterm.ini (else ~/.config/qterm/qterm.ini),\n"
            "section [log]: dir=DIR logs every session to DIR/HOST_PORT_YYYYMMDD-HHMMSS.log,\n"
-           "timestamps=1 turns the time stamps on.\n";
+           "timestamps=1 turns the time stamps on; section [session]: reconnect=1 as\n"
+           "--reconnect.\n";
 }
 
 std::string versionText() { return std::string("qterm ") + QLX_VERSION + "\n"; }

@@ -12,6 +12,7 @@ struct QtermArgs {
     bool logTimestamps = false;  // --log-timestamps
     Encoding encoding = Encoding::Cp932;
     int connectTimeoutSeconds = 15;
+    bool reconnect = false;  // --reconnect: a session the host ends is taken up again
 };
 
 // What main() does with the command line.

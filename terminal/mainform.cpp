@@ -12,6 +12,7 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include "IdConnectAttempt.h"
 #include "IdException.h"
 #include "KeyMap.h"
 #include "OutputView.h"
@@ -40,6 +41,13 @@ KeyPress keyPressOf(const QKeyEvent& e) {
     }
     return k;
 }
+
+// Set for the length of a call.
+struct Flag {
+    bool& flag;
+    explicit Flag(bool& f) : flag(f) { flag = true; }
+    ~Flag() { flag = false; }
+};
 
 } // namespace
 
@@ -132,6 +140,7 @@ TqTermMain::TqTermMain(QtermArgs args, QWidget* parent)
     IdTelnetDemo.OnDisconnected = [this](TIdComponent*) { IdTelnetDemoDisconnected(); };
 
     setUpFeatures();
+    setUpReconnect();
     FormCreate();
 }
 
@@ -159,22 +168,37 @@ bool TqTermMain::FormShow() {
     return true;
 }
 
+// A failed connect closes its socket, which ends no session the host had.
 void TqTermMain::connectFromFields() {
     IdTelnetDemo.Host = fromQ(edtServer->text());
     IdTelnetDemo.Port = spnedtPort->value();
+    const Flag byHand(byHand_);
     IdTelnetDemo.OpenConnection();
 }
 
-void TqTermMain::Connect1Click() { connectFromFields(); }
+// While a reconnect is under way, Connect is that reconnect, at once.
+void TqTermMain::Connect1Click() {
+    if (reconnectSchedule_.state() != ReconnectSchedule::State::Idle) {
+        reconnectNow();
+        return;
+    }
+    connectFromFields();
+}
 
-void TqTermMain::Disconnect1Click() { IdTelnetDemo.CloseConnection(); }
+void TqTermMain::Disconnect1Click() {
+    const Flag byHand(byHand_);
+    IdTelnetDemo.CloseConnection();
+}
 
 void TqTermMain::IdTelnetDemoConnect() { setStatus("Connect"); }
 
 void TqTermMain::IdTelnetDemoConnected() {
     setStatus("Connected");
     sendPump_.attach(IdTelnetDemo.Binding().KeepOpen());
-    openSessionLog();
+    if (resuming_)
+        sessionResumed();
+    else
+        openSessionLog();
 }
 
 void TqTermMain::IdTelnetDemoDisconnect() { close(); }
@@ -184,6 +208,8 @@ void TqTermMain::IdTelnetDemoDisconnect() { close(); }
 void TqTermMain::IdTelnetDemoDisconnected() {
     std::string lost = IdTelnetDemo.LostError();
     auto end = [this, lost = std::move(lost)] {
+        if (takeUpLostSession())
+            return;
         if (!lost.empty())
             lostError_ = lost;
         close();
@@ -251,6 +277,7 @@ bool TqTermMain::eventFilter(QObject* watched, QEvent* event) {
 // Bytes still waiting to be sent are dropped, pastes not yet encoded too, and a question still
 // open is closed unanswered.
 void TqTermMain::closeEvent(QCloseEvent* event) {
+    stopReconnecting();
     pasteTimer_->stop();
     pastes_.clear();
     sendPump_.detach();

@@ -15,6 +15,7 @@
 #include "CommandLine.h"
 #include "KeyMap.h"
 #include "QtermConfig.h"
+#include "ReconnectSchedule.h"
 #include "QtSendPump.h"
 #include "QtWindowDispatcher.h"
 #include "SessionLog.h"
@@ -32,6 +33,7 @@ class QSpinBox;
 class QStatusBar;
 class QTimer;
 class OutputView;
+class TIdConnectAttempt;
 
 class TqTermMain : public QMainWindow {
 public:
@@ -194,4 +196,35 @@ private:
     bool logTimestamps_ = false;
     std::unique_ptr<SessionLog> log_;
     std::string logCarry_;  // the start of a row whose end has not arrived yet
+
+public:
+    // Reconnect (mainform_reconnect.cpp): with --reconnect or [session] reconnect=1 a session
+    // the host ends leaves the window open and is taken up again on reconnectSchedule's
+    // timetable; the attempts run off the window thread.
+    bool reconnects() const { return reconnect_; }
+    const ReconnectSchedule& reconnectSchedule() const { return reconnectSchedule_; }
+    // While a reconnect waits: try now. While one is tried: nothing.
+    void reconnectNow();
+    QAction* Reconnect1;  // "再接続", shown while a session is to be taken up
+
+private:
+    void setUpReconnect();
+    // The host ended the session: true when it is to be taken up again (the window stays).
+    bool takeUpLostSession();
+    void waitToReconnect(std::chrono::seconds wait);
+    void reconnectDue();
+    void attemptFinished(unsigned attempt);
+    // A reconnect is up: the log goes on with a marker line, the timetable starts over.
+    void sessionResumed();
+    // The window closes: no more waits or attempts.
+    void stopReconnecting();
+
+    bool reconnect_ = false;
+    ReconnectSchedule reconnectSchedule_;
+    QTimer* reconnectTimer_ = nullptr;
+    std::unique_ptr<TIdConnectAttempt> attempt_;  // goes before the dispatcher it posts to
+    unsigned attemptNo_ = 0;
+    bool byHand_ = false;     // the window itself is closing or opening the connection
+    bool resuming_ = false;   // a reconnect's connection is being taken over
+    bool windowClosed_ = false;
 };
