@@ -202,7 +202,6 @@ public:
     // the host ends leaves the window open and is taken up again on reconnectSchedule's
     // timetable; the attempts run off the window thread.
     bool reconnects() const { return reconnect_; }
-    const ReconnectSchedule& reconnectSchedule() const { return reconnectSchedule_; }
     // While a reconnect waits: try now. While one is tried: nothing.
     void reconnectNow();
     QAction* Reconnect1;  // "再接続", shown while a session is to be taken up
