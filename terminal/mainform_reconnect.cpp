@@ -42,10 +42,12 @@ constexpr std::string_view kEndOfRow = "\r\n";
 void TqTermMain::setUpReconnect() {
     reconnect_ = args_.reconnect ||
                  readSessionSettings(qtermSettingsPath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"))).reconnect;
-    // First among the daily items: it is what a user wants while the session is down.
+    // First among the daily items: it is what a user wants while the session is down. Without
+    // the option the host's end closes the window, so the menu never holds it.
     Reconnect1 = new QAction(toQ(cp932::sj("再接続")), this);
     Reconnect1->setVisible(false);
-    PopupMenu1->insertAction(Copy1, Reconnect1);
+    if (reconnect_)
+        PopupMenu1->insertAction(Copy1, Reconnect1);
     connect(Reconnect1, &QAction::triggered, this, [this] { reconnectNow(); });
     reconnectTimer_ = new QTimer(this);
     reconnectTimer_->setSingleShot(true);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QMenu>
 #include <QTest>
 
 #include <chrono>
@@ -107,6 +108,7 @@ TEST(QtermReconnect, HostThatComesBackIsReachedAgain) {
         QString view;
         RunOutcome r = runWithBoxes(args, [&](TqTermMain& w) {
             ASSERT_TRUE(w.reconnects());
+            EXPECT_EQ(w.PopupMenu1->actions().indexOf(w.Reconnect1), w.PopupMenu1->actions().indexOf(w.Copy1) - 1);
             w.logClock = [] { return std::chrono::system_clock::time_point(std::chrono::seconds(1796549400)); };
             ASSERT_TRUE(waitUntil([&] { return shows(w, "prompt> "); }, kLimitMs));
             hiddenWhileConnected = !w.Reconnect1->isVisible();
