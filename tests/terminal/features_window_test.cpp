@@ -338,6 +338,32 @@ TEST(QtermFeatures, MenuStartsAndStopsTheLog) {
     EXPECT_TRUE(box.shown.empty());
 }
 
+// --no-log-timestamps wins over a settings file that turns the stamps on: the session's
+// log has none, and the menu item starts unchecked.
+TEST(QtermFeatures, NoLogTimestampsOverridesTheSettingsFile) {
+    ErrorBoxes box;
+    TempDir conf;
+    EnvVar xdg("XDG_CONFIG_HOME", conf.path.string());
+    const fs::path logs = conf.path / "logs";
+    fs::create_directories(conf.path / "qterm");
+    std::ofstream(conf.path / "qterm" / "qterm.ini") << "[log]\ndir=" << logs.string() << "\ntimestamps=1\n";
+    TestHost host;
+    std::string path;
+    {
+        TqTermMain w(std::vector<std::string>{"--no-log-timestamps", "127.0.0.1", host.port()});
+        w.logClock = [] { return kWhen; };
+        ASSERT_TRUE(w.FormShow());
+        w.show();
+        EXPECT_FALSE(w.LogTimestamps1->isChecked());
+        ASSERT_NE(w.sessionLog(), nullptr);
+        path = w.sessionLog()->path();
+        host.send("login: \r\n");
+        host.close();
+        ASSERT_TRUE(waitFor([&] { return !w.isVisible(); }));
+    }
+    EXPECT_EQ(bytesOf(path), "login: \n");
+}
+
 // With [log] dir in the settings file every session is logged there under its host,
 // port and start time; without the file, nothing is logged.
 TEST(QtermFeatures, SettingsFileLogsEverySession) {
