@@ -86,7 +86,7 @@ TEST(QtermFeatures, MenuItemsFollowTheConnectionItems) {
     for (QAction* a : items)
         texts.push_back(a->isSeparator() ? "|" : a->text());
     const std::vector<QString> want = {
-        "&Connect", "&Disconnect", "|", toQ(sj("コピー")), toQ(sj("貼り付け")), toQ(sj("すべて選択")),
+        "&Connect", "&Disconnect", "|", toQ(sj("接続先...")), "|", toQ(sj("コピー")), toQ(sj("貼り付け")), toQ(sj("すべて選択")),
         toQ(sj("貼り付けの行間隔...")), "|", toQ(sj("ログ記録...")), toQ(sj("タイムスタンプを付ける")), toQ(sj("文字コード"))};
     EXPECT_EQ(texts, want);
     std::vector<QString> encodings;
