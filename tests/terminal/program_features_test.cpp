@@ -185,7 +185,9 @@ TEST(QtermRun, SettingsFileThatIsAFifoIsPassedOver) {
             ini = dir / "config" / "qterm" / "qterm.ini";
             ASSERT_EQ(::mkfifo(ini.c_str(), 0600), 0);
         });
-        const std::string line = "qterm: " + ini.string() + " is not a readable file; its settings are not used\n";
+        // Nor is the connect's history written into it.
+        const std::string line = "qterm: " + ini.string() + " is not a readable file; its settings are not used\n"
+                                 "qterm: " + ini.string() + " cannot be written; the connection history is not saved\n";
         for (int i = 0; i < 1000 && r.err() != line; ++i)
             std::this_thread::sleep_for(10ms);
         EXPECT_EQ(r.err(), line);
