@@ -258,6 +258,12 @@ LineAssembly::Update LineAssembly::takeUpdate() {
     return u;
 }
 
+void LineAssembly::holdBack(std::size_t line, std::size_t shownBytes) {
+    pending_ = Update{};
+    pending_.firstChanged = line;
+    pending_.kept = shownBytes;
+}
+
 LineAssembly::Update LineAssembly::merge(Update first, Update then) {
     // Lines `then` drops beyond those `first` left unchanged were changed lines, which
     // the merged update replaces anyway.

@@ -65,6 +65,11 @@ public:
     // many chunks in one step.
     Update takeUpdate();
 
+    // Right after takeUpdate(), for a view that showed it only in part: lines before
+    // `line` and the first `shownBytes` bytes of line `line`, and none after it. The next
+    // update brings it on from there.
+    void holdBack(std::size_t line, std::size_t shownBytes);
+
     // One update with the effect of `first` followed by `then`.
     static Update merge(Update first, Update then);
 

@@ -134,7 +134,7 @@ void TqTermMain::setUpFeatures() {
     // Selecting is copying to the primary selection, as everywhere on X11.
     connect(Memo1, &QPlainTextEdit::selectionChanged, this, [this] {
         QClipboard* cb = QGuiApplication::clipboard();
-        const QString text = Memo1->textCursor().selection().toPlainText();
+        const QString text = Memo1->selectedText();
         if (cb->supportsSelection() && !text.isEmpty())
             cb->setText(text, QClipboard::Selection);
     });
@@ -180,7 +180,7 @@ bool TqTermMain::featureMouse(QObject* watched, QEvent* event) {
 }
 
 void TqTermMain::copySelection() {
-    const QString text = Memo1->textCursor().selection().toPlainText();
+    const QString text = Memo1->selectedText();
     if (!text.isEmpty())
         QGuiApplication::clipboard()->setText(text);
 }
