@@ -30,6 +30,8 @@ void PieceCutter::cut(std::string_view utf8, std::size_t base, std::vector<std::
         if (width > 0 && col_ > 0 && col_ + width > limit_) {
             cuts.push_back(base + i);
             col_ = 0;
+            if (b == '\t')
+                width = kTab;  // a tab at a block's start goes to its first stop
         }
         col_ += width;
         i += bytes;

@@ -19,6 +19,7 @@ public:
     explicit PieceCutter(std::size_t columns = kColumns) : limit_(columns < 2 ? 2 : columns) {}
     void setRule(WidthRule rule) { rule_ = rule; }
     std::size_t limit() const { return limit_; }
+    void setLimit(std::size_t columns) { limit_ = columns < 2 ? 2 : columns; }
 
     // The text to cut next goes on a block that already holds `columns` columns.
     void resume(std::size_t columns) { col_ = columns; }

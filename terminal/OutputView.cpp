@@ -280,6 +280,8 @@ QString OutputView::logicalText(int from, int to) const {
     return out;
 }
 
+bool OutputView::continuesRow(const QTextBlock& b) { return b.userState() == kPieceBlock; }
+
 QString OutputView::selectedText() const {
     const QTextCursor c = textCursor();
     return c.hasSelection() ? logicalText(c.selectionStart(), c.selectionEnd()) : QString();
@@ -312,14 +314,20 @@ bool OutputView::present(LineAssembly::Update update, std::size_t budget) {
     QTextDocument* doc = document();
     QTextCursor cur(doc);
     cur.beginEditBlock();
+    // Removes the text between two positions; the block it starts in keeps saying whether
+    // it starts a row (the document keeps the state of the last block it merges).
+    auto remove = [&](int from, int to) {
+        const int state = doc->findBlock(from).userState();
+        cur.setPosition(from);
+        cur.setPosition(to, QTextCursor::KeepAnchor);
+        cur.removeSelectedText();
+        doc->findBlock(from).setUserState(state);
+    };
     // Positions, not cursor moves: moving by blocks lays out every block it passes.
     auto removeBlocks = [&](int from, int to) {
-        cur.setPosition(doc->findBlockByNumber(from).position());
-        if (to >= doc->blockCount())
-            cur.setPosition(doc->characterCount() - 1, QTextCursor::KeepAnchor);
-        else
-            cur.setPosition(doc->findBlockByNumber(to).position(), QTextCursor::KeepAnchor);
-        cur.removeSelectedText();
+        remove(doc->findBlockByNumber(from).position(), to >= doc->blockCount()
+                                                            ? doc->characterCount() - 1
+                                                            : doc->findBlockByNumber(to).position());
     };
     // How far line i is shown this time: whole, or up to what is left of the budget.
     auto shareOf = [&](std::size_t i, std::size_t from) {
@@ -364,9 +372,7 @@ bool OutputView::present(LineAssembly::Update update, std::size_t budget) {
         }
         const int end = doc->characterCount() - 1;
         const int blocksBefore = doc->blockCount();
-        cur.setPosition(backFromEnd(static_cast<int>(update.erased)));
-        cur.setPosition(end, QTextCursor::KeepAnchor);
-        cur.removeSelectedText();
+        remove(backFromEnd(static_cast<int>(update.erased)), end);
         rows_.back() -= blocksBefore - doc->blockCount();
         reset = block = doc->blockCount() - 1;
         keptUnits = units = doc->lastBlock().length() - 1;

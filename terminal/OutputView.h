@@ -24,6 +24,7 @@
 #include "TextCodec.h"
 
 class QMimeData;
+class QTextBlock;
 class QTimer;
 
 class OutputView : public QPlainTextEdit {
@@ -50,6 +51,8 @@ public:
     // each of its UTF-16 units, for find.
     QString shownText() const { return logicalText(0, document()->characterCount() - 1); }
     int documentPosition(int logical) const;
+    // True for a block that goes on with the row of the block before it.
+    static bool continuesRow(const QTextBlock& b);
 
     // How received bytes are decoded, from the next byte on (code page 932 by default).
     void setEncoding(Encoding e) {
@@ -72,8 +75,11 @@ public:
     // The character format text of these attributes is shown in.
     static QTextCharFormat formatOf(Attr a);
 
-    // New text one refresh shows at most; a block's columns at most.
+    static constexpr int kRefreshMs = 20;
+    // New text one refresh shows at most.
     static constexpr std::size_t kRefreshBytes = 64 * 1024;
+    // The columns of a display block (PieceCutter::kColumns), for tests to make small.
+    void setPieceColumns(std::size_t columns) { cutter_.setLimit(columns); }
 
 protected:
     void changeEvent(QEvent* e) override;
@@ -92,7 +98,6 @@ private:
     void follow();
     void setTabStops();
 
-    static constexpr int kRefreshMs = 20;
     LineAssembly lines_;
     std::deque<int> rows_;  // blocks of each line shown: one per row, or per piece of a long row
     PieceCutter cutter_;
