@@ -301,6 +301,13 @@ int OutputView::documentPosition(int logical) const {
     return 0;
 }
 
+int OutputView::logicalPosition(int position) const {
+    int breaks = 0;  // block breaks between pieces before the position
+    for (QTextBlock b = document()->findBlock(position); b.isValid() && b.blockNumber() > 0; b = b.previous())
+        breaks += continuesRow(b);
+    return position - breaks;
+}
+
 QMimeData* OutputView::createMimeDataFromSelection() const {
     auto* data = new QMimeData;
     data->setText(selectedText());

@@ -51,6 +51,7 @@ public:
     // each of its UTF-16 units, for find.
     QString shownText() const { return logicalText(0, document()->characterCount() - 1); }
     int documentPosition(int logical) const;
+    int logicalPosition(int position) const;
     // True for a block that goes on with the row of the block before it.
     static bool continuesRow(const QTextBlock& b);
 
