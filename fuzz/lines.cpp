@@ -88,6 +88,12 @@ std::string followConsole(std::deque<std::string>& view, const LineAssembly& a, 
             if (lf == std::string::npos) return "an update cuts rows the view does not have";
             last.erase(0, lf + 1);
         }
+        for (std::size_t units = 0; units < u.cutUnits;) {
+            if (last.empty() || last[0] == '\n') return "an update cuts text the view does not have";
+            const std::size_t n = utf8Length(static_cast<unsigned char>(last[0]));
+            units += utf16Length(std::string_view(last).substr(0, n));
+            last.erase(0, n);
+        }
         if (u.kept > last.size() || utf16Length(std::string_view(last).substr(u.kept)) != u.erased)
             return "an update takes back other text than the view has";
         last.resize(u.kept);
@@ -130,6 +136,12 @@ std::string followShare(std::deque<std::string>& view, LineAssembly& a, std::siz
             const std::size_t lf = last.find('\n');
             if (lf == std::string::npos) return "a held-back update cuts rows the view does not have";
             last.erase(0, lf + 1);
+        }
+        for (std::size_t units = 0; units < u.cutUnits;) {
+            if (last.empty() || last[0] == '\n') return "an update cuts text the view does not have";
+            const std::size_t n = utf8Length(static_cast<unsigned char>(last[0]));
+            units += utf16Length(std::string_view(last).substr(0, n));
+            last.erase(0, n);
         }
         if (u.kept > last.size() || utf16Length(std::string_view(last).substr(u.kept)) != u.erased)
             return "a held-back update takes back other text than the view has";

@@ -377,6 +377,19 @@ bool OutputView::present(LineAssembly::Update update, std::size_t budget) {
             removeBlocks(start, to);
             rows_.back() -= to - start;
         }
+        if (update.cutUnits > 0) {
+            // Text from the front of the row, across the breaks between its blocks.
+            const int start = doc->blockCount() - rows_.back();
+            QTextBlock b = doc->findBlockByNumber(start);
+            int left = static_cast<int>(update.cutUnits), gone = 0;
+            while (left > b.length() - 1 && b.next().isValid() && continuesRow(b.next())) {
+                left -= b.length() - 1;
+                b = b.next();
+                ++gone;
+            }
+            remove(doc->findBlockByNumber(start).position(), b.position() + std::min(left, b.length() - 1));
+            rows_.back() -= gone;
+        }
         const int end = doc->characterCount() - 1;
         const int blocksBefore = doc->blockCount();
         remove(backFromEnd(static_cast<int>(update.erased)), end);
