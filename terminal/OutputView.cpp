@@ -88,15 +88,15 @@ void OutputView::flush() {
     sinceRefresh_.restart();
 }
 
-// One refresh's share; what is left waits for the next turn of the event loop, so input
-// and repaints come between.
+// One refresh's share; what is left waits for the next refresh, so input and repaints
+// come between, and text the scrollback drops meanwhile is never shown at all.
 void OutputView::refresh() {
     if (!pending_)
         return;
     pending_ = !present(lines_.takeUpdate(), kRefreshBytes);
     sinceRefresh_.restart();
     if (pending_)
-        refreshTimer_->start(0);
+        refreshTimer_->start(kRefreshMs);
 }
 
 QTextCharFormat OutputView::formatOf(Attr a) {

@@ -78,7 +78,7 @@ public:
 
     static constexpr int kRefreshMs = 20;
     // New text one refresh shows at most.
-    static constexpr std::size_t kRefreshBytes = 64 * 1024;
+    static constexpr std::size_t kRefreshBytes = 256 * 1024;
     // The columns of a display block (PieceCutter::kColumns), for tests to make small.
     void setPieceColumns(std::size_t columns) { cutter_.setLimit(columns); }
 
