@@ -201,8 +201,15 @@ std::string checkPieces(const std::vector<std::string>& lines, std::size_t colum
             std::string_view piece = std::string_view(line).substr(from, at - from);
             for (std::size_t lf; (lf = piece.find('\n')) != std::string_view::npos;) piece.remove_prefix(lf + 1);
             const std::size_t cols = cutter.columnsOf(piece);
-            const std::size_t first = piece.empty() ? 0 : cutter.columnsOf(piece.substr(0, utf8Length(static_cast<unsigned char>(piece[0]))));
-            if (cols > columns && cols > first && !(piece[0] == '\t' && cols <= std::max<std::size_t>(columns, 8)))
+            // The block's first character that takes columns (combining marks may go before it).
+            std::size_t lead = 0;
+            while (lead < piece.size() && piece[lead] != '\t' &&
+                   columnsOf(firstChar(piece.substr(lead)).code, rule) == 0)
+                lead += utf8Length(static_cast<unsigned char>(piece[lead]));
+            const std::size_t leadEnd = lead < piece.size() ? lead + utf8Length(static_cast<unsigned char>(piece[lead])) : lead;
+            const std::size_t first = cutter.columnsOf(piece.substr(0, leadEnd));
+            const bool tab = lead < piece.size() && piece[lead] == '\t';
+            if (cols > columns && cols > first && !(tab && cols <= std::max<std::size_t>(columns, 8)))
                 return "a display block of " + std::to_string(cols) + " columns, more than " + std::to_string(columns);
             from = at;
         }
