@@ -36,6 +36,7 @@ class QSpinBox;
 class QStatusBar;
 class QTimer;
 class OutputView;
+class FindBar;
 
 class TqTermMain : public QMainWindow {
 public:
@@ -154,6 +155,8 @@ public:
     QAction* Paste1;
     QAction* LineDelay1;
     QAction* SelectAll1;
+    QAction* Find1;      // opens FindBar1, under the text (Ctrl+Shift+F)
+    FindBar* FindBar1;
     QAction* Log1;
     QAction* LogTimestamps1;
     QMenu* Encoding1;
