@@ -6,12 +6,15 @@
 // cut byte by byte instead they give the same screen; no control character but HT is
 // shown; the bound holds and a view that follows the updates (taking back overwritten
 // text) shows the lines. And a stream of text, BS, CSI C/D/K, HT, SGR and line ends made
-// from the input gives the lines and attributes of a plain model of a console row.
+// from the input gives the lines and attributes of a plain model of a console row. A view
+// that shows a few bytes per refresh loses no text and catches up; the lines cut into
+// display blocks of a few columns keep every character whole.
 #include <algorithm>
 #include <deque>
 #include <vector>
 
 #include "CharWidth.h"
+#include "DisplayPieces.h"
 #include "LineAssembly.h"
 #include "input.h"
 #include "props.h"
@@ -85,6 +88,12 @@ std::string followConsole(std::deque<std::string>& view, const LineAssembly& a, 
             if (lf == std::string::npos) return "an update cuts rows the view does not have";
             last.erase(0, lf + 1);
         }
+        for (std::size_t units = 0; units < u.cutUnits;) {
+            if (last.empty() || last[0] == '\n') return "an update cuts text the view does not have";
+            const std::size_t n = utf8Length(static_cast<unsigned char>(last[0]));
+            units += utf16Length(std::string_view(last).substr(0, n));
+            last.erase(0, n);
+        }
         if (u.kept > last.size() || utf16Length(std::string_view(last).substr(u.kept)) != u.erased)
             return "an update takes back other text than the view has";
         last.resize(u.kept);
@@ -110,11 +119,111 @@ std::string checkNoControls(const std::vector<std::string>& lines) {
     return "";
 }
 
+// A view that shows at most `budget` bytes of new text per refresh, as the window does,
+// and tells the assembly where it stopped. What it shows is always the lines' text, the
+// last line's up to where it stopped: no text lost, none twice.
+std::string followShare(std::deque<std::string>& view, LineAssembly& a, std::size_t budget) {
+    const LineAssembly::Update u = a.takeUpdate();
+    const auto& all = a.lines();
+    if (all.empty()) return "";
+    if (u.dropped > view.size()) return "a held-back update drops lines the view does not have";
+    view.erase(view.begin(), view.begin() + static_cast<long>(u.dropped));
+    std::size_t line = u.firstChanged, from = 0;
+    if (u.kept > 0) {
+        if (view.size() != line + 1) return "a held-back update keeps a line the view does not end with";
+        std::string& last = view.back();
+        for (std::size_t r = 0; r < u.cutRows; ++r) {
+            const std::size_t lf = last.find('\n');
+            if (lf == std::string::npos) return "a held-back update cuts rows the view does not have";
+            last.erase(0, lf + 1);
+        }
+        for (std::size_t units = 0; units < u.cutUnits;) {
+            if (last.empty() || last[0] == '\n') return "an update cuts text the view does not have";
+            const std::size_t n = utf8Length(static_cast<unsigned char>(last[0]));
+            units += utf16Length(std::string_view(last).substr(0, n));
+            last.erase(0, n);
+        }
+        if (u.kept > last.size() || utf16Length(std::string_view(last).substr(u.kept)) != u.erased)
+            return "a held-back update takes back other text than the view has";
+        last.resize(u.kept);
+        from = u.kept;
+    } else {
+        if (line > view.size()) return "a held-back update starts past the view's lines";
+        view.resize(line);
+        view.emplace_back();
+    }
+    for (;;) {
+        const std::string& src = all[line];
+        std::size_t end = src.size();
+        if (end - from > budget) {
+            end = from + budget;
+            while (end < src.size() && (static_cast<unsigned char>(src[end]) & 0xC0) == 0x80) ++end;
+        }
+        budget -= std::min(budget, end - from);
+        view.back().append(src, from, end - from);
+        if (end < src.size()) {
+            a.holdBack(line, end);
+            break;
+        }
+        if (line + 1 == all.size()) break;
+        if (budget == 0) {
+            a.holdBack(line + 1, 0);
+            break;
+        }
+        ++line;
+        from = 0;
+        view.emplace_back();
+    }
+    for (std::size_t i = 0; i + 1 < view.size(); ++i)
+        if (view[i] != all[i]) return "a view that shows a share per refresh lost or changed a line";
+    if (all[view.size() - 1].compare(0, view.back().size(), view.back()) != 0)
+        return "a view that shows a share per refresh shows other text than the line's";
+    return "";
+}
+
+// Display blocks of `columns` columns: each cut stands between characters, never before a
+// combining mark, and each block but one of a single wide character or a tab fits.
+std::string checkPieces(const std::vector<std::string>& lines, std::size_t columns, WidthRule rule) {
+    PieceCutter cutter(columns);
+    cutter.setRule(rule);
+    for (const std::string& line : lines) {
+        std::vector<std::size_t> cuts;
+        cutter.resume(0);
+        cutter.cut(line, 0, cuts);
+        std::size_t from = 0;
+        cuts.push_back(line.size());
+        for (const std::size_t at : cuts) {
+            if (at <= from && at != line.size()) return "display blocks cut in the wrong order";
+            if (at < line.size() && (static_cast<unsigned char>(line[at]) & 0xC0) == 0x80)
+                return "a display block cut splits a character: " + shown(line);
+            if (at < line.size() && columnsOf(firstChar(std::string_view(line).substr(at)).code, rule) == 0)
+                return "a display block starts with a combining mark";
+            std::string_view piece = std::string_view(line).substr(from, at - from);
+            for (std::size_t lf; (lf = piece.find('\n')) != std::string_view::npos;) piece.remove_prefix(lf + 1);
+            const std::size_t cols = cutter.columnsOf(piece);
+            // The block's first character that takes columns (combining marks may go before it).
+            std::size_t lead = 0;
+            while (lead < piece.size() && piece[lead] != '\t' &&
+                   columnsOf(firstChar(piece.substr(lead)).code, rule) == 0)
+                lead += utf8Length(static_cast<unsigned char>(piece[lead]));
+            const std::size_t leadEnd = lead < piece.size() ? lead + utf8Length(static_cast<unsigned char>(piece[lead])) : lead;
+            const std::size_t first = cutter.columnsOf(piece.substr(0, leadEnd));
+            const bool tab = lead < piece.size() && piece[lead] == '\t';
+            if (cols > columns && cols > first && !(tab && cols <= std::max<std::size_t>(columns, 8)))
+                return "a display block of " + std::to_string(cols) + " columns, more than " + std::to_string(columns);
+            from = at;
+        }
+    }
+    return "";
+}
+
 std::string consoleChecks(const std::vector<std::string_view>& chunks, Encoding enc, std::size_t byteLimit,
                           std::size_t lineLimit) {
-    LineAssembly whole(1u << 30, 1u << 30), bytewise(1u << 30, 1u << 30), bounded(byteLimit, lineLimit);
-    for (LineAssembly* a : {&whole, &bytewise, &bounded}) a->setEncoding(enc);
-    std::deque<std::string> view;
+    LineAssembly whole(1u << 30, 1u << 30), bytewise(1u << 30, 1u << 30), bounded(byteLimit, lineLimit),
+        lagging(byteLimit, lineLimit);
+    for (LineAssembly* a : {&whole, &bytewise, &bounded, &lagging}) a->setEncoding(enc);
+    std::deque<std::string> view, share;
+    const std::size_t budget = 1 + byteLimit % 13;
     for (std::string_view chunk : chunks) {
         whole.append(chunk);
         // Byte by byte, but a CR LF within a chunk stays together: the line rules read a
@@ -130,7 +239,14 @@ std::string consoleChecks(const std::vector<std::string_view>& chunks, Encoding 
         if (view != std::deque<std::string>(bounded.lines().begin(), bounded.lines().end()))
             return "a view that follows the console updates differs";
         if (bounded.storedBytes() > byteLimit) return "the console scrollback holds too many bytes";
+        lagging.append(chunk);
+        if (std::string e = followShare(share, lagging, budget); !e.empty()) return e;
     }
+    if (std::string e = followShare(share, lagging, std::string::npos); !e.empty()) return e;
+    if (share != std::deque<std::string>(lagging.lines().begin(), lagging.lines().end()))
+        return "a view that shows a share per refresh does not catch up with the lines";
+    const WidthRule rule = enc == Encoding::Utf8 ? WidthRule::Unicode : WidthRule::Japanese;
+    if (std::string e = checkPieces(screenOf(whole).lines, 2 + lineLimit % 7, rule); !e.empty()) return e;
     if (!(screenOf(whole) == screenOf(bytewise))) return "a stream cut byte by byte gives another screen";
     return checkNoControls(screenOf(whole).lines);
 }

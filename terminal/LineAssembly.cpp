@@ -166,7 +166,7 @@ void LineAssembly::settle() {
             x.erased += utf16Length(std::string_view(cur).substr(stale, x.kept - stale));
             x.kept = stale;
             if (x.kept == 0)
-                x.erased = x.cutRows = 0;
+                x.erased = x.cutRows = x.cutUnits = 0;
         };
         if (chunkUpdate_)
             erase(*chunkUpdate_);
@@ -258,6 +258,12 @@ LineAssembly::Update LineAssembly::takeUpdate() {
     return u;
 }
 
+void LineAssembly::holdBack(std::size_t line, std::size_t shownBytes) {
+    pending_ = Update{};
+    pending_.firstChanged = line;
+    pending_.kept = shownBytes;
+}
+
 LineAssembly::Update LineAssembly::merge(Update first, Update then) {
     // Lines `then` drops beyond those `first` left unchanged were changed lines, which
     // the merged update replaces anyway.
@@ -270,6 +276,7 @@ LineAssembly::Update LineAssembly::merge(Update first, Update then) {
     if (then.dropped <= first.firstChanged && then.firstChanged > firstLine) {
         u.kept = first.kept;
         u.cutRows = first.cutRows;
+        u.cutUnits = first.cutUnits;
         u.erased = first.erased;
     }
     return u;
@@ -291,7 +298,7 @@ void LineAssembly::enforceBound(Update& u) {
                 ++x.dropped;
             } else {
                 x.kept = 0;  // the view's last line itself is gone
-                x.cutRows = x.erased = 0;
+                x.cutRows = x.cutUnits = x.erased = 0;
             }
         });
     }
@@ -334,6 +341,8 @@ void LineAssembly::cutCurrentLine(Update& u) {
         cut = std::min(cut, cur.size());
     }
     const std::size_t cutRows = countLf(std::string_view(cur).substr(0, cut));
+    // Cut within one row: the view takes the text from the front of what it shows.
+    const std::size_t cutUnits = !atRow && cutRows == 0 ? utf16Length(std::string_view(cur).substr(0, cut)) : 0;
     if (observer_ && cut > observed_)
         completed_.append(cur, observed_, cut - observed_);
     observed_ = observed_ > cut ? observed_ - cut : 0;
@@ -348,12 +357,15 @@ void LineAssembly::cutCurrentLine(Update& u) {
     rows_ -= cutRows;
     both(u, pending_, [&](Update& x) {
         x.firstChanged = 0;
-        if (x.kept > 0 && atRow && cut < x.kept) {
+        if (x.kept > 0 && atRow && cut < x.kept && x.cutUnits == 0) {
             x.kept -= cut;
             x.cutRows += cutRows;
+        } else if (x.kept > 0 && !atRow && cutRows == 0 && cut < x.kept && decoder_) {
+            x.kept -= cut;
+            x.cutUnits += cutUnits;
         } else {
             x.kept = 0;
-            x.cutRows = x.erased = 0;
+            x.cutRows = x.cutUnits = x.erased = 0;
         }
     });
 }

@@ -47,7 +47,8 @@ public:
     // What changed, for a view that mirrors lines(): first drop `dropped` lines from its
     // front, then bring its lines from `firstChanged` on in line with lines()[firstChanged..].
     // When `kept` is not 0, the view's last line is line `firstChanged`, of which it keeps
-    // the first `kept` bytes after removing its first `cutRows` rows: it removes the last
+    // the first `kept` bytes after removing its first `cutRows` rows and then the first
+    // `cutUnits` UTF-16 code units of what is left (a row cut between characters): it removes the last
     // `erased` UTF-16 code units of what it shows of that line (text the host has since
     // overwritten or erased) and appends the rest. Otherwise it shows line `firstChanged`
     // anew.
@@ -56,6 +57,7 @@ public:
         std::size_t firstChanged = 0;
         std::size_t kept = 0;
         std::size_t cutRows = 0;
+        std::size_t cutUnits = 0;
         std::size_t erased = 0;
     };
 
@@ -64,6 +66,11 @@ public:
     // Everything append() changed since the last call, for a view that catches up with
     // many chunks in one step.
     Update takeUpdate();
+
+    // Right after takeUpdate(), for a view that showed it only in part: lines before
+    // `line` and the first `shownBytes` bytes of line `line`, and none after it. The next
+    // update brings it on from there.
+    void holdBack(std::size_t line, std::size_t shownBytes);
 
     // One update with the effect of `first` followed by `then`.
     static Update merge(Update first, Update then);

@@ -4,6 +4,7 @@
 #include <QColor>
 #include <QEvent>
 #include <QFontMetricsF>
+#include <QMimeData>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -17,7 +18,6 @@
 
 namespace {
 
-int rowsOf(std::string_view text) { return 1 + static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
 // Characters the document would take as block breaks of its own; only LF may make one.
 void keepBlocksToLf(QString& text) {
@@ -55,7 +55,7 @@ OutputView::OutputView(QWidget* parent, std::size_t byteLimit, std::size_t lineL
     lines_.setEncoding(Encoding::Cp932);
     refreshTimer_ = new QTimer(this);
     refreshTimer_->setSingleShot(true);
-    connect(refreshTimer_, &QTimer::timeout, this, [this] { flush(); });
+    connect(refreshTimer_, &QTimer::timeout, this, [this] { refresh(); });
     sinceRefresh_.start();
 }
 
@@ -74,7 +74,7 @@ void OutputView::append(std::string_view chunk) {
         return;
     const qint64 since = sinceRefresh_.elapsed();
     if (since >= kRefreshMs)
-        flush();
+        refresh();
     else
         refreshTimer_->start(static_cast<int>(kRefreshMs - since));
 }
@@ -82,9 +82,21 @@ void OutputView::append(std::string_view chunk) {
 void OutputView::flush() {
     if (!pending_)
         return;
+    refreshTimer_->stop();
     pending_ = false;
-    present(lines_.takeUpdate());
+    present(lines_.takeUpdate(), std::string::npos);
     sinceRefresh_.restart();
+}
+
+// One refresh's share; what is left waits for the next refresh, so input and repaints
+// come between, and text the scrollback drops meanwhile is never shown at all.
+void OutputView::refresh() {
+    if (!pending_)
+        return;
+    pending_ = !present(lines_.takeUpdate(), kRefreshBytes);
+    sinceRefresh_.restart();
+    if (pending_)
+        refreshTimer_->start(kRefreshMs);
 }
 
 QTextCharFormat OutputView::formatOf(Attr a) {
@@ -115,22 +127,43 @@ const QTextCharFormat& OutputView::cachedFormat(Attr a) {
     return *f;
 }
 
-// Appends line `line` from byte `from` on to the text to insert. Its attributes become
-// format ranges of the rows (blocks) it goes into: `block` and `units` say where the text
-// stands, and move on with it. The text itself goes in plain, with one insert for all,
-// so a coloured stream costs hardly more than a plain one.
-void OutputView::addLine(std::string& text, std::size_t line, std::size_t from, int& block, int& units) {
-    const std::string_view all = lines_.lines()[line];
-    const std::string_view added = all.substr(from);
-    text.append(added);
+// Appends line `line` from byte `from` up to `to` to the text to insert, with a block
+// break where the cutter starts a new piece of a long row. Its attributes become format
+// ranges of the blocks they go into: `block` and `units` say where the text stands, and
+// move on with it. The text itself goes in plain, with one insert for all, so a coloured
+// stream costs hardly more than a plain one.
+void OutputView::addLine(std::string& text, std::size_t line, std::size_t from, std::size_t to, int& block, int& units) {
+    const std::string_view all = std::string_view(lines_.lines()[line]).substr(0, to);
+    cuts_.clear();
+    cutter_.cut(all.substr(from), from, cuts_);
     const Runs& runs = lines_.runs(line);
-    if (runs.empty() || runs.back().end <= from) {
-        const auto breaks = static_cast<int>(std::count(added.begin(), added.end(), '\n'));
-        block += breaks;
-        if (breaks > 0)
+    const bool plain = runs.empty() || runs.back().end <= from;
+    std::size_t at = from;
+    for (std::size_t k = 0; k <= cuts_.size(); ++k) {
+        const std::size_t end = k < cuts_.size() ? cuts_[k] : all.size();
+        const std::string_view seg = all.substr(at, end - at);
+        text.append(seg);
+        if (plain) {
+            const auto breaks = static_cast<int>(std::count(seg.begin(), seg.end(), '\n'));
+            block += breaks;
+            if (breaks > 0)
+                units = 0;
+        } else {
+            addFormats(line, at, end, block, units);
+        }
+        if (k < cuts_.size()) {
+            text += '\n';
+            pieceBlocks_.push_back(++block);
             units = 0;
-        return;
+        }
+        at = end;
     }
+}
+
+// The format ranges of line `line`'s bytes [from, to), which stand in one piece.
+void OutputView::addFormats(std::size_t line, std::size_t from, std::size_t to, int& block, int& units) {
+    const std::string_view all = std::string_view(lines_.lines()[line]).substr(0, to);
+    const Runs& runs = lines_.runs(line);
     auto piece = [&](std::string_view seg, Attr a) {
         for (std::size_t lf; !seg.empty(); seg.remove_prefix(lf + 1)) {
             lf = seg.find('\n');
@@ -196,21 +229,125 @@ void OutputView::applyFormats(int reset, int keptUnits) {
     formatRows_.clear();
 }
 
-void OutputView::present(LineAssembly::Update update) {
+namespace {
+constexpr int kRowBlock = 0;    // a block that starts a row
+constexpr int kPieceBlock = 1;  // a block that goes on with the row of the block before it
+} // namespace
+
+// Every block from `firstBlock` on says whether it starts a row or goes on with one.
+void OutputView::markPieces(int firstBlock) {
+    auto piece = pieceBlocks_.begin();
+    for (QTextBlock b = document()->findBlockByNumber(firstBlock); b.isValid(); b = b.next()) {
+        const int n = b.blockNumber();
+        while (piece != pieceBlocks_.end() && *piece < n)
+            ++piece;
+        b.setUserState(piece != pieceBlocks_.end() && *piece == n ? kPieceBlock : kRowBlock);
+    }
+    pieceBlocks_.clear();
+}
+
+// The document position `units` UTF-16 units of the last row before the end of the
+// text, the block breaks between its pieces not counted.
+int OutputView::backFromEnd(int units) const {
+    QTextBlock b = document()->lastBlock();
+    for (;;) {
+        const int len = b.length() - 1;
+        if (units <= len || b.userState() != kPieceBlock || !b.previous().isValid())
+            return b.position() + std::max(0, len - units);
+        units -= len;
+        b = b.previous();
+    }
+}
+
+QString OutputView::logicalText(int from, int to) const {
+    QString out;
+    const QTextDocument* doc = document();
+    for (QTextBlock b = doc->findBlock(from); b.isValid() && b.position() < to; b = b.next()) {
+        const int pos = b.position(), len = b.length() - 1;
+        const int s = std::max(from, pos), e = std::min(to, pos + len);
+        if (e > s)
+            out += b.text().mid(s - pos, e - s);
+        if (to > pos + len && b.next().isValid() && b.next().userState() != kPieceBlock)
+            out += QLatin1Char('\n');
+    }
+    // As the document gives plain text.
+    for (QChar& c : out) {
+        if (c == QChar::Nbsp)
+            c = QLatin1Char(' ');
+        else if (c == QChar::LineSeparator)
+            c = QLatin1Char('\n');
+    }
+    return out;
+}
+
+bool OutputView::continuesRow(const QTextBlock& b) { return b.userState() == kPieceBlock; }
+
+QString OutputView::selectedText() const {
+    const QTextCursor c = textCursor();
+    return c.hasSelection() ? logicalText(c.selectionStart(), c.selectionEnd()) : QString();
+}
+
+int OutputView::documentPosition(int logical) const {
+    const QTextDocument* doc = document();
+    int seen = 0;  // logical units before block b
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
+        const QTextBlock next = b.next();
+        const int len = b.length() - 1;
+        const int width = len + (next.isValid() && next.userState() != kPieceBlock ? 1 : 0);
+        if (logical < seen + width || !next.isValid())
+            return b.position() + std::min(logical - seen, len);
+        seen += width;
+    }
+    return 0;
+}
+
+int OutputView::logicalPosition(int position) const {
+    int breaks = 0;  // block breaks between pieces before the position
+    for (QTextBlock b = document()->findBlock(position); b.isValid() && b.blockNumber() > 0; b = b.previous())
+        breaks += continuesRow(b);
+    return position - breaks;
+}
+
+QMimeData* OutputView::createMimeDataFromSelection() const {
+    auto* data = new QMimeData;
+    data->setText(selectedText());
+    return data;
+}
+
+bool OutputView::present(LineAssembly::Update update, std::size_t budget) {
     const auto& all = lines_.lines();
     if (all.empty())
-        return;
+        return true;
     QTextDocument* doc = document();
     QTextCursor cur(doc);
     cur.beginEditBlock();
+    // Removes the text between two positions; the block it starts in keeps saying whether
+    // it starts a row (the document keeps the state of the last block it merges).
+    auto remove = [&](int from, int to) {
+        const int state = doc->findBlock(from).userState();
+        cur.setPosition(from);
+        cur.setPosition(to, QTextCursor::KeepAnchor);
+        cur.removeSelectedText();
+        doc->findBlock(from).setUserState(state);
+    };
     // Positions, not cursor moves: moving by blocks lays out every block it passes.
     auto removeBlocks = [&](int from, int to) {
-        cur.setPosition(doc->findBlockByNumber(from).position());
-        if (to >= doc->blockCount())
-            cur.setPosition(doc->characterCount() - 1, QTextCursor::KeepAnchor);
-        else
-            cur.setPosition(doc->findBlockByNumber(to).position(), QTextCursor::KeepAnchor);
-        cur.removeSelectedText();
+        remove(doc->findBlockByNumber(from).position(), to >= doc->blockCount()
+                                                            ? doc->characterCount() - 1
+                                                            : doc->findBlockByNumber(to).position());
+    };
+    // How far line i is shown this time: whole, or up to what is left of the budget.
+    auto shareOf = [&](std::size_t i, std::size_t from) {
+        const std::string& line = all[i];
+        if (line.size() - from <= budget) {
+            budget -= line.size() - from;
+            return line.size();
+        }
+        std::size_t end = from + budget;
+        while (end < line.size() && (static_cast<unsigned char>(line[end]) & 0xC0) == 0x80)
+            ++end;
+        budget = 0;
+        return end;
     };
 
     int dropRows = 0;
@@ -225,23 +362,45 @@ void OutputView::present(LineAssembly::Update update) {
 
     const std::size_t first = update.firstChanged;
     std::string text;
-    int block = 0, units = 0, reset = -1, keptUnits = 0;
+    int block = 0, units = 0, reset = -1, keptUnits = 0, marksFrom = 0;
+    std::size_t shownTo = 0;
     if (update.kept > 0 && rows_.size() == first + 1 && update.kept <= all[first].size()) {
         // The line the view shows last has grown: cut its oldest rows if the scrollback
         // dropped them, take back what the host overwrote, and append only the new text.
         if (update.cutRows > 0) {
             const int start = doc->blockCount() - rows_.back();
-            removeBlocks(start, start + static_cast<int>(update.cutRows));
-            rows_.back() -= static_cast<int>(update.cutRows);
+            int to = start + 1;  // past the cut rows and their pieces
+            QTextBlock b = doc->findBlockByNumber(to);
+            for (std::size_t rows = 0; b.isValid(); b = b.next(), ++to)
+                if (b.userState() != kPieceBlock && ++rows == update.cutRows)
+                    break;
+            removeBlocks(start, to);
+            rows_.back() -= to - start;
+        }
+        if (update.cutUnits > 0) {
+            // Text from the front of the row, across the breaks between its blocks.
+            const int start = doc->blockCount() - rows_.back();
+            QTextBlock b = doc->findBlockByNumber(start);
+            int left = static_cast<int>(update.cutUnits), gone = 0;
+            while (left > b.length() - 1 && b.next().isValid() && continuesRow(b.next())) {
+                left -= b.length() - 1;
+                b = b.next();
+                ++gone;
+            }
+            remove(doc->findBlockByNumber(start).position(), b.position() + std::min(left, b.length() - 1));
+            rows_.back() -= gone;
         }
         const int end = doc->characterCount() - 1;
-        cur.setPosition(end - static_cast<int>(update.erased));
-        cur.setPosition(end, QTextCursor::KeepAnchor);
-        cur.removeSelectedText();
+        const int blocksBefore = doc->blockCount();
+        remove(backFromEnd(static_cast<int>(update.erased)), end);
+        rows_.back() -= blocksBefore - doc->blockCount();
         reset = block = doc->blockCount() - 1;
         keptUnits = units = doc->lastBlock().length() - 1;
-        rows_.back() += rowsOf(std::string_view(all[first]).substr(update.kept)) - 1;
-        addLine(text, first, update.kept, block, units);
+        marksFrom = block + 1;
+        cutter_.resume(cutter_.columnsOf(doc->lastBlock().text().toStdString()));
+        shownTo = shareOf(first, update.kept);
+        addLine(text, first, update.kept, shownTo, block, units);
+        rows_.back() += block - reset;
     } else {
         // Show line `first` anew, in place of what the view has from there on.
         int rows = 0;
@@ -262,22 +421,40 @@ void OutputView::present(LineAssembly::Update update) {
             cur.setPosition(doc->characterCount() - 1, QTextCursor::KeepAnchor);
         }
         cur.removeSelectedText();
-        addLine(text, first, 0, block, units);
-        rows_.push_back(rowsOf(all[first]));
+        marksFrom = block;
+        const int top = block;
+        cutter_.resume(0);
+        shownTo = shareOf(first, 0);
+        addLine(text, first, 0, shownTo, block, units);
+        rows_.push_back(block - top + 1);
     }
-    for (std::size_t i = first + 1; i < all.size(); ++i) {
+    std::size_t last = first;
+    for (std::size_t i = first + 1; i < all.size() && shownTo == all[last].size() && budget > 0; ++i) {
         text += '\n';
-        ++block;
+        const int top = ++block;
         units = 0;
-        addLine(text, i, 0, block, units);
-        rows_.push_back(rowsOf(all[i]));
+        cutter_.resume(0);
+        last = i;
+        shownTo = shareOf(i, 0);
+        addLine(text, i, 0, shownTo, block, units);
+        rows_.push_back(block - top + 1);
     }
     QString q = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     keepBlocksToLf(q);
     cur.insertText(q, QTextCharFormat());
+    markPieces(marksFrom);
     applyFormats(reset, keptUnits);  // inside the edit: each row is laid out once, with its formats
     cur.endEditBlock();
+    const bool whole = shownTo == all[last].size() && last + 1 == all.size();
+    if (!whole) {
+        if (shownTo == all[last].size())
+            lines_.holdBack(last + 1, 0);
+        else
+            lines_.holdBack(last, shownTo);
+    }
+    heldBack_ = !whole;
     follow();
+    return whole;
 }
 
 // While the user holds a selection (to copy it) the view stays where it is; it follows
@@ -288,7 +465,7 @@ void OutputView::follow() {
         return;
     QTextDocument* doc = document();
     QTextCursor caret(doc);
-    caret.setPosition(doc->characterCount() - 1 - static_cast<int>(lines_.unitsAfterCaret()));
+    caret.setPosition(heldBack_ ? doc->characterCount() - 1 : backFromEnd(static_cast<int>(lines_.unitsAfterCaret())));
     setTextCursor(caret);
     if (lines_.pages() != pagesSeen_) {
         pagesSeen_ = lines_.pages();

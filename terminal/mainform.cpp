@@ -12,6 +12,9 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <cstdio>
+
+#include "ConnectFailure.h"
 #include "IdConnectAttempt.h"
 #include "IdException.h"
 #include "KeyMap.h"
@@ -141,12 +144,17 @@ TqTermMain::TqTermMain(QtermArgs args, QWidget* parent)
 
     setUpFeatures();
     setUpReconnect();
+    setUpConnectTo();
     FormCreate();
 }
 
 // The component is a member: its destructor stops an open connection's reader thread
 // before any widget it reports to is gone.
-TqTermMain::~TqTermMain() { finishLog(); }
+TqTermMain::~TqTermMain() {
+    finishLog();
+    if (historySave_.joinable())
+        historySave_.join();
+}
 
 void TqTermMain::FormCreate() {
     if (args_.host.empty())
@@ -173,7 +181,13 @@ void TqTermMain::connectFromFields() {
     IdTelnetDemo.Host = fromQ(edtServer->text());
     IdTelnetDemo.Port = spnedtPort->value();
     const Flag byHand(byHand_);
-    IdTelnetDemo.OpenConnection();
+    try {
+        IdTelnetDemo.OpenConnection();
+    } catch (const EIdTelnetClientConnectError& e) {
+        // The box and the start-up line keep the fixed text; the shell also learns why.
+        std::fprintf(stderr, "%s\n", connectFailureLine(IdTelnetDemo.Host, IdTelnetDemo.Port, e.SocketCode()).c_str());
+        throw;
+    }
 }
 
 // While a reconnect is under way, Connect is that reconnect, at once.
@@ -195,19 +209,26 @@ void TqTermMain::IdTelnetDemoConnect() { setStatus("Connect"); }
 void TqTermMain::IdTelnetDemoConnected() {
     setStatus("Connected");
     sendPump_.attach(IdTelnetDemo.Binding().KeepOpen());
-    if (resuming_)
+    if (resuming_) {
         sessionResumed();
-    else
+    } else {
         openSessionLog();
+        recordHost();
+    }
 }
 
-void TqTermMain::IdTelnetDemoDisconnect() { close(); }
+void TqTermMain::IdTelnetDemoDisconnect() {
+    if (!switchingHost_)
+        close();
+}
 
 // Fires on the reader thread when the peer closed or an error ended the connection: the
 // close is carried out on the window thread, and not at all if the window is gone by then.
 void TqTermMain::IdTelnetDemoDisconnected() {
     std::string lost = IdTelnetDemo.LostError();
-    auto end = [this, lost = std::move(lost)] {
+    auto end = [this, lost = std::move(lost), session = session_.load()] {
+        if (switchingHost_ || session != session_.load())
+            return;
         if (takeUpLostSession())
             return;
         if (!lost.empty())
@@ -278,14 +299,18 @@ bool TqTermMain::eventFilter(QObject* watched, QEvent* event) {
 // open is closed unanswered.
 void TqTermMain::closeEvent(QCloseEvent* event) {
     stopReconnecting();
+    endSession();
+    if (question_)
+        question_->reject();
+    QMainWindow::closeEvent(event);
+}
+
+void TqTermMain::endSession() {
     pasteTimer_->stop();
     pastes_.clear();
     sendPump_.detach();
-    if (question_)
-        question_->reject();
     Memo1->flush();
     finishLog();
-    QMainWindow::closeEvent(event);
 }
 
 QString TqTermMain::statusText() const { return statusLabel_->text(); }

@@ -4,15 +4,19 @@
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "CommandLine.h"
+#include "ConnectDialog.h"
+#include "HostHistory.h"
 #include "KeyMap.h"
 #include "QtermConfig.h"
 #include "ReconnectSchedule.h"
@@ -34,6 +38,7 @@ class QStatusBar;
 class QTimer;
 class OutputView;
 class TIdConnectAttempt;
+class FindBar;
 
 class TqTermMain : public QMainWindow {
 public:
@@ -88,6 +93,8 @@ private:
     void setStatus(const QString& text);
     void showStatus();
     void sendFailed(std::exception_ptr error);
+    // Ends what belongs to the session (pastes, the send queue, the log), not the window.
+    void endSession();
 
     QtermArgs args_;
     std::string startError_;
@@ -150,6 +157,8 @@ public:
     QAction* Paste1;
     QAction* LineDelay1;
     QAction* SelectAll1;
+    QAction* Find1;      // opens FindBar1, under the text (Ctrl+Shift+F)
+    FindBar* FindBar1;
     QAction* Log1;
     QAction* LogTimestamps1;
     QMenu* Encoding1;
@@ -217,6 +226,8 @@ private:
     void sessionResumed();
     // The window closes: no more waits or attempts.
     void stopReconnecting();
+    // Another host was chosen ("接続先..."): the session the host ended is not taken up.
+    void cancelReconnect();
 
     bool reconnect_ = false;
     ReconnectSchedule reconnectSchedule_;
@@ -226,4 +237,28 @@ private:
     bool byHand_ = false;     // the window itself is closing or opening the connection
     bool resuming_ = false;   // a reconnect's connection is being taken over
     bool windowClosed_ = false;
+
+public:
+    // "接続先..." (mainform_connect.cpp): asks for a host, port and encoding and connects
+    // there as a connect from the command line does; a connected session ends first, after
+    // a question.
+    void ConnectTo1Click();
+    const HostHistory& hostHistory() const { return history_; }
+    QAction* ConnectTo1;
+    // Injected for tests: the dialog (nothing: cancelled), and the question before the open
+    // session to `host` is ended for another.
+    std::function<std::optional<ConnectChoice>(const std::vector<HostPort>& history, const ConnectChoice& current)>
+        askConnectTo;
+    std::function<bool(const QString& host)> confirmSwitchHost;
+
+private:
+    void setUpConnectTo();
+    // A connect that worked goes first in the history, in memory and, off the window
+    // thread, in the settings file.
+    void recordHost();
+    HostHistory history_;
+    std::string settingsPath_;
+    std::thread historySave_;
+    bool switchingHost_ = false;  // the session ends for another host: the window stays
+    std::atomic<int> session_{0};  // counts sessions ended that way; the reader's end of an older one is stale
 };

@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "FindBar.h"
 #include "KeyMap.h"
 #include "OutputView.h"
 #include "PastePreview.h"
@@ -59,7 +60,7 @@ void TqTermMain::setUpFeatures() {
                                    std::getenv("HOME"), &settingsWarning);
     if (!settingsWarning.empty())
         std::fprintf(stderr, "%s\n", settingsWarning.c_str());
-    logTimestamps_ = args_.logTimestamps || logSettings_.timestamps;
+    logTimestamps_ = !args_.noLogTimestamps && (args_.logTimestamps || logSettings_.timestamps);
     pasteTimer_ = new QTimer(this);
     pasteTimer_->setSingleShot(true);
     connect(pasteTimer_, &QTimer::timeout, this, [this] { reportingErrors([this] { encodePaste(); }); });
@@ -106,6 +107,10 @@ void TqTermMain::setUpFeatures() {
     Paste1 = PopupMenu1->addAction(ui("貼り付け"));
     showKeys(Paste1, {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)});
     SelectAll1 = PopupMenu1->addAction(ui("すべて選択"));
+    Find1 = PopupMenu1->addAction(ui("検索..."));
+    showKeys(Find1, {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F)});
+    FindBar1 = new FindBar(Memo1, this);
+    addToolBar(Qt::BottomToolBarArea, FindBar1);
     LineDelay1 = PopupMenu1->addAction(ui("貼り付けの行間隔..."));
     PopupMenu1->addSeparator();
     Log1 = PopupMenu1->addAction(ui("ログ記録..."));
@@ -127,6 +132,7 @@ void TqTermMain::setUpFeatures() {
     connect(Copy1, &QAction::triggered, this, [this] { copySelection(); });
     connect(Paste1, &QAction::triggered, this, [this] { reportingErrors([this] { pasteFromClipboard(); }); });
     connect(SelectAll1, &QAction::triggered, this, [this] { selectAllText(); });
+    connect(Find1, &QAction::triggered, this, [this] { FindBar1->open(); });
     connect(LineDelay1, &QAction::triggered, this, [this] { LineDelay1Click(); });
     connect(Log1, &QAction::triggered, this, [this] { Log1Click(); });
     connect(LogTimestamps1, &QAction::toggled, this, [this](bool on) { setLogTimestamps(on); });
@@ -134,7 +140,7 @@ void TqTermMain::setUpFeatures() {
     // Selecting is copying to the primary selection, as everywhere on X11.
     connect(Memo1, &QPlainTextEdit::selectionChanged, this, [this] {
         QClipboard* cb = QGuiApplication::clipboard();
-        const QString text = Memo1->textCursor().selection().toPlainText();
+        const QString text = Memo1->selectedText();
         if (cb->supportsSelection() && !text.isEmpty())
             cb->setText(text, QClipboard::Selection);
     });
@@ -145,8 +151,20 @@ bool TqTermMain::featureKey(const QKeyEvent& e) {
     const auto mods = e.modifiers() & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
     const int key = e.key();
     const bool ctrl = mods & Qt::ControlModifier;
+    if (mods == (Qt::ControlModifier | Qt::ShiftModifier) && key == Qt::Key_N) {
+        reportingErrors([this] { ConnectTo1Click(); });
+        return true;
+    }
     if (mods == (Qt::ControlModifier | Qt::ShiftModifier) && key == Qt::Key_C) {
         copySelection();
+        return true;
+    }
+    if (mods == (Qt::ControlModifier | Qt::ShiftModifier) && key == Qt::Key_F) {
+        FindBar1->open();
+        return true;
+    }
+    if (key == Qt::Key_F3 && !FindBar1->isHidden() && (mods & ~Qt::ShiftModifier) == 0) {
+        FindBar1->find(mods & Qt::ShiftModifier);
         return true;
     }
     if ((mods == (Qt::ControlModifier | Qt::ShiftModifier) && key == Qt::Key_V) ||
@@ -180,7 +198,7 @@ bool TqTermMain::featureMouse(QObject* watched, QEvent* event) {
 }
 
 void TqTermMain::copySelection() {
-    const QString text = Memo1->textCursor().selection().toPlainText();
+    const QString text = Memo1->selectedText();
     if (!text.isEmpty())
         QGuiApplication::clipboard()->setText(text);
 }

@@ -144,3 +144,10 @@ void TqTermMain::stopReconnecting() {
     reconnectTimer_->stop();
     attempt_.reset();
 }
+
+void TqTermMain::cancelReconnect() {
+    reconnectTimer_->stop();
+    attempt_.reset();
+    reconnectSchedule_.connected();
+    Reconnect1->setVisible(false);
+}

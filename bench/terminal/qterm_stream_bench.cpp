@@ -2,6 +2,10 @@
 // Prints MB/s from the first byte to the last line shown, the peak resident memory, and
 // the longest gap between ticks of a 10 ms timer while it streams (event-loop stalls).
 //   qterm_stream_bench [--eol crlf|lf] [--text ascii|kanji|colour] [--observe] [--log FILE] [--bare] [megabytes]
+//   qterm_stream_bench --line-kb N[,N...] [megabytes]
+// --line-kb sends lines of N KB of ASCII each (CR LF), 8 MB in all unless told otherwise;
+// with several sizes it runs itself once for the 80-column lines and once for each size
+// (each run its own process, so each peak memory is its own) and prints one table.
 // --eol lf ends lines with a bare LF, as raw-socket consoles do; --text kanji sends lines
 // of 40 double-byte characters in code page 932; --text colour sends 80 columns of words
 // with an SGR colour change every two words (and a reset at the end); --observe hands every completed row to a
@@ -23,6 +27,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -34,10 +39,65 @@
 #include "loopback.h"
 #include "mainform.h"
 
+namespace {
+
+struct Figures {
+    double mbps = 0, gapMs = 0, peakMb = 0;
+    bool ok = false;
+};
+
+// One run of this bench as a child process; its last line holds the figures.
+Figures runChild(const char* self, const std::string& lineKb, long long megabytes) {
+    const std::string cmd = std::string("'") + self + "' --line-kb " + lineKb + " " + std::to_string(megabytes);
+    Figures f;
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (!p)
+        return f;
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, p))
+        if (std::sscanf(buf, "figures: %lf MB/s, gap %lf ms, peak %lf MB", &f.mbps, &f.gapMs, &f.peakMb) == 3)
+            f.ok = true;
+    f.ok = ::pclose(p) == 0 && f.ok;
+    return f;
+}
+
+int lineTable(const char* self, const std::string& list, long long megabytes) {
+    std::vector<std::string> sizes{"0"};
+    std::stringstream in(list);
+    for (std::string n; std::getline(in, n, ',');)
+        sizes.push_back(n);
+    std::printf("%lld MB of lines ending in CR LF, each size in a process of its own\n", megabytes);
+    std::printf("| line | MB/s | to 80 columns | longest event-loop gap | peak memory |\n|---|---|---|---|---|\n");
+    double reference = 0;
+    int failed = 0;
+    for (const std::string& n : sizes) {
+        const Figures f = runChild(self, n, megabytes);
+        if (!f.ok) {
+            std::printf("| %s | failed | | | |\n", n.c_str());
+            ++failed;
+            continue;
+        }
+        if (n == "0")
+            reference = f.mbps;
+        const std::string name = n == "0" ? std::string("80 columns") : n + " KB";
+        std::printf("| %s | %.1f | %.2f | %.1f ms | %.1f MB |\n", name.c_str(), f.mbps,
+                    reference > 0 ? f.mbps / reference : 0.0, f.gapMs, f.peakMb);
+        std::fflush(stdout);
+    }
+    return failed == 0 ? 0 : 1;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The history a connect records goes to a folder of the bench's own (left in /tmp).
+    char dir[] = "/tmp/qterm-stream-bench-XXXXXX";
+    if (::mkdtemp(dir))
+        ::setenv("XDG_CONFIG_HOME", dir, 1);
     QApplication app(argc, argv);
     long long megabytes = 20;
+    std::string lineKb;
     std::vector<std::string> options;
     bool bareLf = false, kanji = false, colour = false, observe = false, bare = false;
     for (int i = 1; i < argc; ++i) {
@@ -53,12 +113,20 @@ int main(int argc, char** argv) {
             observe = true;
         else if (!std::strcmp(argv[i], "--bare"))
             bare = true;
+        else if (!std::strcmp(argv[i], "--line-kb") && hasValue) {
+            lineKb = argv[++i];
+            if (megabytes == 20)
+                megabytes = 8;
+        }
         else if (!std::strcmp(argv[i], "--log") && hasValue)
             options.insert(options.end(), {"--log", argv[++i]});
         else
             megabytes = std::atoll(argv[i]);
     }
+    if (lineKb.find(',') != std::string::npos)
+        return lineTable(argv[0], lineKb, megabytes);
     const long long total = megabytes * 1000 * 1000;
+    const long long longLine = lineKb.empty() ? 0 : std::atoll(lineKb.c_str()) * 1024;
 
     // 80 columns: printable ASCII, or 40 kanji of two bytes each.
     std::string line;
@@ -74,10 +142,11 @@ int main(int argc, char** argv) {
         }
         line += "\x1b[0m";
     } else {
-        for (int i = 0; i < 80; ++i)
+        for (long long i = 0; i < (longLine > 0 ? longLine : 80); ++i)
             line += static_cast<char>('!' + i % 90);
     }
     line += bareLf ? "\n" : "\r\n";
+    const int perBlock = longLine > 0 ? 1 : 1000;
     const long long lines = total / static_cast<long long>(line.size());
     const long long bytes = lines * static_cast<long long>(line.size());
 
@@ -86,12 +155,12 @@ int main(int argc, char** argv) {
     std::thread server([&] {
         int c = ::accept(listener, nullptr, nullptr);
         std::string block;
-        for (int i = 0; i < 1000; ++i)
+        for (int i = 0; i < perBlock; ++i)
             block += line;
         long long left = lines;
         while (left > 0) {
-            long long n = std::min<long long>(left, 1000);
-            sendAll(c, n == 1000 ? block : block.substr(0, std::size_t(n) * line.size()));
+            long long n = std::min<long long>(left, perBlock);
+            sendAll(c, n == perBlock ? block : block.substr(0, std::size_t(n) * line.size()));
             left -= n;
         }
         // Keep the connection until the client closes it, so the window stays open.
@@ -195,6 +264,8 @@ int main(int argc, char** argv) {
     std::printf("peak resident memory: %.1f MB\n", double(ru.ru_maxrss) / 1024.0);
     std::printf("longest gap between 10 ms timer ticks: %.1f ms\n", double(longestGap) / 1e6);
     std::printf("lines kept in the view: %d\n", w.Memo1->shownLines());
+    std::printf("figures: %.1f MB/s, gap %.1f ms, peak %.1f MB\n", double(bytes) / 1e6 / seconds,
+                double(longestGap) / 1e6, double(ru.ru_maxrss) / 1024.0);
     w.telnet().CloseConnection();
     server.join();
     ::close(listener);

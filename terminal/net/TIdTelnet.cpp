@@ -22,8 +22,8 @@ void TIdTelnet::OpenConnection() {
   try {
     if (OnConnect) OnConnect();
     Open([this] { TIdTCPClient::OpenConnection(); }, false);
-  } catch (const EIdSocketError&) {
-    throw EIdTelnetClientConnectError();
+  } catch (const EIdSocketError& e) {
+    throw EIdTelnetClientConnectError(e.ErrorCode());
   }
 }
 

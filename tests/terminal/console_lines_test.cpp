@@ -363,3 +363,30 @@ TEST(ConsoleLines, RewritingTheEndOfALongRowCostsItsChangedPart) {
     EXPECT_EQ(view.shown, linesOf(a));
     EXPECT_LE(view.inserted, 1000u * 8);
 }
+
+// A line beyond the whole scrollback with no line break in it: the bound takes text from
+// its front, and the view takes the same from what it shows, so it inserts each received
+// character once instead of the kept half again at every cut. Wide characters too.
+TEST(ConsoleLines, LongLineCutAtTheBoundCostsTheViewOnlyNewText) {
+    struct Case {
+        Encoding encoding;
+        std::string unit;  // one character as sent
+        std::size_t shownBytes;
+    };
+    const Case cases[] = {{Encoding::Cp932, "x", 1}, {Encoding::Cp932, "\x82\xa0", 3}, {Encoding::Utf8, "\xF0\x9F\x98\x80", 4}};
+    for (const Case& c : cases) {
+        LineAssembly a(4096, 100);
+        a.setEncoding(c.encoding);
+        LineView view;
+        std::string chunk;
+        for (int i = 0; i < 333; ++i)
+            chunk += c.unit;
+        for (int i = 0; i < 300; ++i) {
+            a.append(chunk);
+            view.apply(a, a.takeUpdate());
+            ASSERT_EQ(view.shown, linesOf(a)) << "chunk " << i;
+        }
+        EXPECT_LE(a.storedBytes(), 4096u);
+        EXPECT_LE(view.inserted, 300u * 333 * c.shownBytes);
+    }
+}

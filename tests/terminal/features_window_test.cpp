@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QTest>
 #include <QImage>
+#include <QLineEdit>
 #include <QTextBlock>
 
 #include <cstdlib>
@@ -15,6 +16,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "DisplayPieces.h"
+#include "FindBar.h"
 #include "OutputView.h"
 #include "Sgr.h"
 #include "cp932.h"
@@ -86,8 +89,9 @@ TEST(QtermFeatures, MenuItemsFollowTheConnectionItems) {
     for (QAction* a : items)
         texts.push_back(a->isSeparator() ? "|" : a->text());
     const std::vector<QString> want = {
-        "&Connect", "&Disconnect", "|", toQ(sj("コピー")), toQ(sj("貼り付け")), toQ(sj("すべて選択")),
-        toQ(sj("貼り付けの行間隔...")), "|", toQ(sj("ログ記録...")), toQ(sj("タイムスタンプを付ける")), toQ(sj("文字コード"))};
+        "&Connect", "&Disconnect", "|", toQ(sj("接続先...")), "|", toQ(sj("コピー")), toQ(sj("貼り付け")), toQ(sj("すべて選択")),
+        toQ(sj("検索...")), toQ(sj("貼り付けの行間隔...")), "|", toQ(sj("ログ記録...")), toQ(sj("タイムスタンプを付ける")),
+        toQ(sj("文字コード"))};
     EXPECT_EQ(texts, want);
     std::vector<QString> encodings;
     for (QAction* a : w.Encoding1->actions())
@@ -338,6 +342,32 @@ TEST(QtermFeatures, MenuStartsAndStopsTheLog) {
     EXPECT_TRUE(box.shown.empty());
 }
 
+// --no-log-timestamps wins over a settings file that turns the stamps on: the session's
+// log has none, and the menu item starts unchecked.
+TEST(QtermFeatures, NoLogTimestampsOverridesTheSettingsFile) {
+    ErrorBoxes box;
+    TempDir conf;
+    EnvVar xdg("XDG_CONFIG_HOME", conf.path.string());
+    const fs::path logs = conf.path / "logs";
+    fs::create_directories(conf.path / "qterm");
+    std::ofstream(conf.path / "qterm" / "qterm.ini") << "[log]\ndir=" << logs.string() << "\ntimestamps=1\n";
+    TestHost host;
+    std::string path;
+    {
+        TqTermMain w(std::vector<std::string>{"--no-log-timestamps", "127.0.0.1", host.port()});
+        w.logClock = [] { return kWhen; };
+        ASSERT_TRUE(w.FormShow());
+        w.show();
+        EXPECT_FALSE(w.LogTimestamps1->isChecked());
+        ASSERT_NE(w.sessionLog(), nullptr);
+        path = w.sessionLog()->path();
+        host.send("login: \r\n");
+        host.close();
+        ASSERT_TRUE(waitFor([&] { return !w.isVisible(); }));
+    }
+    EXPECT_EQ(bytesOf(path), "login: \n");
+}
+
 // With [log] dir in the settings file every session is logged there under its host,
 // port and start time; without the file, nothing is logged.
 TEST(QtermFeatures, SettingsFileLogsEverySession) {
@@ -513,5 +543,102 @@ TEST(QtermFeatures, PrimarySelectionAndMiddleButton) {
     EXPECT_EQ(s.host.receive(8), "uptime\r\n");
     EXPECT_EQ(preview.shown, std::vector<QString>{"uptime\n"});
     EXPECT_EQ(v->toPlainText(), QString::fromUtf8("選択する文字\n"));
+    EXPECT_TRUE(box.shown.empty());
+}
+
+namespace {
+
+// The find bar's field, and the view's selected text.
+QLineEdit* findField(TqTermMain& w) { return w.FindBar1->field(); }
+std::string selected(TqTermMain& w) { return w.Memo1->selectedText().toStdString(); }
+
+} // namespace
+
+// Ctrl+Shift+F opens the find bar under the text; what is typed there stays there. Enter
+// and F3 select the next match, Shift+F3 the previous, case ignored, around the ends;
+// "見つかりません" when there is none; Escape closes the bar and the keys go to the host again.
+TEST(QtermFeatures, FindBarSelectsMatchesAndKeepsItsKeys) {
+    ErrorBoxes box;
+    Session s;
+    s.host.send("first Error here\r\nsecond line\r\nthird ERROR\r\nprompt> ");
+    ASSERT_TRUE(s.shows("first Error here\nsecond line\nthird ERROR\nprompt> "));
+    TqTermMain& w = *s.w;
+    QTest::keyClick(w.Memo1, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+    ASSERT_FALSE(w.FindBar1->isHidden());
+    ASSERT_TRUE(findField(w)->hasFocus());
+    QTest::keyClicks(findField(w), "error");
+    EXPECT_EQ(findField(w)->text(), "error");
+
+    struct Step {
+        Qt::Key key;
+        Qt::KeyboardModifiers mods;
+        int at;  // where the selected match starts in the text
+    };
+    const Step steps[] = {
+        {Qt::Key_Return, {}, 6},             // "Error"
+        {Qt::Key_F3, {}, 35},                // "ERROR"
+        {Qt::Key_Return, {}, 6},             // around the end
+        {Qt::Key_F3, Qt::ShiftModifier, 35}, // back around the start
+        {Qt::Key_F3, Qt::ShiftModifier, 6},
+    };
+    for (const Step& st : steps) {
+        QTest::keyClick(findField(w), st.key, st.mods);
+        EXPECT_EQ(w.Memo1->textCursor().selectionStart(), st.at);
+        EXPECT_EQ(selected(w).size(), 5u);
+        EXPECT_TRUE(w.FindBar1->answer().isEmpty());
+    }
+    findField(w)->clear();
+    QTest::keyClicks(findField(w), "missing");
+    QTest::keyClick(findField(w), Qt::Key_Return);
+    EXPECT_EQ(w.FindBar1->answer(), toQ(sj("見つかりません")));
+    EXPECT_EQ(selected(w), "Error");  // the last match stays selected
+
+    QTest::keyClick(findField(w), Qt::Key_Escape);
+    EXPECT_TRUE(w.FindBar1->isHidden());
+    EXPECT_TRUE(w.Memo1->hasFocus());
+    QTest::keyClicks(w.Memo1, "ok");
+    EXPECT_EQ(s.host.receive(2), "ok");  // nothing typed in the bar reached the host
+
+    w.Find1->trigger();  // the menu item opens it as well
+    EXPECT_FALSE(w.FindBar1->isHidden());
+    EXPECT_TRUE(findField(w)->hasFocus());
+    EXPECT_EQ(findField(w)->selectedText(), "missing");
+    EXPECT_TRUE(box.shown.empty());
+}
+
+// A line far longer than a display block: the log, Select all then Copy, and find take it
+// as the one line it is, a match across a block break included.
+TEST(QtermFeatures, LongLineReadsBackWholeThroughLogCopyAndFind) {
+    ErrorBoxes box;
+    TempDir dir;
+    const std::string path = dir.file("long.log");
+    Session s({"--log", path});
+    std::string line;
+    for (int i = 0; line.size() < 3 * PieceCutter::kColumns; ++i)
+        line += static_cast<char>('a' + i % 26);
+    line.replace(PieceCutter::kColumns - 3, 6, "NEEDLE");  // across the first break
+    for (std::size_t at = 0; at < line.size(); at += 1000)
+        s.host.send(line.substr(at, 1000));
+    s.host.send("\r\nnext");
+    ASSERT_TRUE(waitFor([&] { return !s.w->outputPending() && s.w->Memo1->shownText().toStdString() == line + "\nnext"; }));
+    EXPECT_GE(s.w->Memo1->document()->blockCount(), 4);  // the line went into display blocks
+
+    s.w->SelectAll1->trigger();
+    s.w->Copy1->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), line + "\nnext");
+
+    s.w->Find1->trigger();
+    QTest::keyClicks(findField(*s.w), "needle");
+    QTest::keyClick(findField(*s.w), Qt::Key_Return);
+    EXPECT_EQ(selected(*s.w), "NEEDLE");
+    QTextCursor sel = s.w->Memo1->textCursor();
+    EXPECT_NE(s.w->Memo1->document()->findBlock(sel.selectionStart()).blockNumber(),
+              s.w->Memo1->document()->findBlock(sel.selectionEnd()).blockNumber());
+    s.w->Copy1->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), "NEEDLE");
+
+    s.host.close();
+    ASSERT_TRUE(waitFor([&] { return !s.w->isVisible(); }));
+    EXPECT_EQ(bytesOf(path), line + "\nnext\n");
     EXPECT_TRUE(box.shown.empty());
 }

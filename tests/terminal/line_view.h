@@ -28,6 +28,12 @@ struct LineView {
                 ASSERT_NE(lf, std::string::npos);
                 last.erase(0, lf + 1);
             }
+            for (std::size_t units = 0; units < u.cutUnits;) {
+                ASSERT_FALSE(last.empty());
+                const std::size_t n = utf8Length(static_cast<unsigned char>(last[0]));
+                units += utf16Length(std::string_view(last).substr(0, n));
+                last.erase(0, n);
+            }
             ASSERT_LE(u.kept, last.size());
             ASSERT_EQ(utf16Length(std::string_view(last).substr(u.kept)), u.erased);
             last.resize(u.kept);

@@ -317,3 +317,132 @@ TEST(OutputView, FreshPageStartsAtTheTopOfTheView) {
     EXPECT_NE(topText(), "Menu");
     EXPECT_TRUE(v.viewport()->rect().contains(v.cursorRect()));
 }
+
+namespace {
+
+// The view's blocks joined into rows where a block goes on with the row before it: the
+// text of each row and the attributes it shows, and the widest block in columns.
+struct Joined {
+    std::vector<QString> rows;
+    Ranges ranges;
+    std::size_t widest = 0;
+};
+
+Joined joinedRows(OutputView& v, WidthRule rule = WidthRule::Japanese) {
+    Joined j;
+    PieceCutter count;
+    count.setRule(rule);
+    for (QTextBlock b = v.document()->begin(); b.isValid(); b = b.next()) {
+        int offset = 0;
+        if (OutputView::continuesRow(b) && !j.rows.empty()) {
+            offset = static_cast<int>(j.rows.back().size());
+            j.rows.back() += b.text();
+        } else {
+            j.rows.push_back(b.text());
+            j.ranges.emplace_back();
+        }
+        for (const auto& r : b.layout()->formats())
+            addRange(j.ranges.back(), offset + r.start, r.length, formatKey(r.format));
+        j.widest = std::max(j.widest, count.columnsOf(b.text().toStdString()));
+    }
+    return j;
+}
+
+std::vector<QString> rowsOfLines(const LineAssembly& a) {
+    const QStringList rows = expectedText(a).split(QLatin1Char('\n'));
+    return {rows.begin(), rows.end()};
+}
+
+} // namespace
+
+// The same random console streams with display blocks of a few columns: rows of the
+// lines go into several blocks, also while the host overwrites and erases them and the
+// scrollback cuts them, and joined again they hold the lines' text and attributes.
+TEST(OutputView, LongRowsInBlocksReadBackWholeThroughEveryRefresh) {
+    const std::vector<std::string> alphabet = {"abc", "defgh", "\r\n", "\n", "\b", "\t", "\x82\xa0", ESC + "[3D",
+                                               ESC + "[C", ESC + "[K", ESC + "[1K", ESC + "[31m", ESC + "[1;44m",
+                                               ESC + "[m", "\xe3\x81\x82", "e\xcc\x81"};
+    std::mt19937 rng(7);
+    for (int round = 0; round < 40; ++round) {
+        OutputView v(nullptr, 100 + rng() % 400, 3 + rng() % 20);
+        const std::size_t columns = 2 + rng() % 9;
+        v.setPieceColumns(columns);
+        const bool utf8 = round % 2;
+        if (utf8)
+            v.setEncoding(Encoding::Utf8);
+        for (int i = 0; i < 80; ++i) {
+            std::string c;
+            for (int k = static_cast<int>(rng() % 20); k > 0; --k)
+                c += alphabet[rng() % alphabet.size()];
+            v.append(c);
+            if (rng() % 3 == 0) {
+                v.flush();
+                const Joined j = joinedRows(v, utf8 ? WidthRule::Unicode : WidthRule::Japanese);
+                ASSERT_EQ(j.rows, rowsOfLines(v.lines())) << "round " << round << " chunk " << i;
+                ASSERT_EQ(j.ranges, rowRanges(v.lines())) << "round " << round << " chunk " << i;
+                ASSERT_LE(j.widest, std::max<std::size_t>(columns, 8)) << "round " << round;  // a tab takes up to 8
+                ASSERT_EQ(v.shownText(), expectedText(v.lines())) << "round " << round;
+            }
+        }
+    }
+}
+
+// A row of a host's long line: blocks of at most 4096 columns, a wide character that
+// would overrun one starts the next, a colour run goes on across the break, and the text
+// reads back whole, selected all or in part across the break.
+TEST(OutputView, LongRowKeepsCharactersAndColoursAcrossBlocks) {
+    OutputView v(nullptr, 1 << 22, 100);
+    const std::string head(4095, 'a');
+    v.append(head + "\x82\xa0" + "bcd" + ESC + "[31m");  // あ at column 4095 would take 4095 and 4096
+    v.flush();
+    v.append(std::string(4096 - 5 - 3, 'r') + "RRRRR" + "rr" + ESC + "[m" + "tail\r\n");  // "RRRRR" across the next break, red to "rr"
+    v.flush();
+    ASSERT_EQ(v.document()->blockCount(), 4);
+    QTextBlock b = v.document()->begin();
+    EXPECT_EQ(b.text(), QString::fromStdString(head));
+    b = b.next();
+    EXPECT_TRUE(OutputView::continuesRow(b));
+    EXPECT_EQ(b.text().left(4), QString::fromUtf8("\xe3\x81\x82" "bcd"));
+    EXPECT_EQ(b.text().size(), 4096 - 1);  // あ takes two columns
+    const int redStart = 1 + 3;
+    ASSERT_EQ(b.layout()->formats().size(), 1);
+    EXPECT_EQ(b.layout()->formats()[0].start, redStart);
+    EXPECT_EQ(b.layout()->formats()[0].length, b.text().size() - redStart);
+    b = b.next();
+    EXPECT_TRUE(OutputView::continuesRow(b));
+    EXPECT_EQ(b.text(), QString("RRrrtail"));
+    ASSERT_EQ(b.layout()->formats().size(), 1);
+    EXPECT_EQ(b.layout()->formats()[0].start, 0);
+    EXPECT_EQ(b.layout()->formats()[0].length, 4);
+    EXPECT_EQ(b.layout()->formats()[0].format.foreground(), b.previous().layout()->formats()[0].format.foreground());
+    EXPECT_FALSE(OutputView::continuesRow(b.next()));
+
+    const QString line = QString::fromUtf8(head + "\xe3\x81\x82" + "bcd" + std::string(4096 - 5 - 3, 'r') + "RRRRRrrtail");
+    v.selectAll();
+    EXPECT_EQ(v.selectedText(), line + "\n");
+    EXPECT_EQ(v.shownText(), line + "\n");
+    // "RRRRR" stands across the second break: its logical place maps to the document.
+    const int at = static_cast<int>(line.indexOf("RRRRR"));
+    QTextCursor c(v.document());
+    c.setPosition(v.documentPosition(at));
+    c.setPosition(v.documentPosition(at + 5), QTextCursor::KeepAnchor);
+    v.setTextCursor(c);
+    EXPECT_EQ(v.selectedText(), "RRRRR");
+}
+
+// A flood that arrives faster than the view shows it: each refresh shows a share, the rest
+// follows on later turns of the event loop, and in the end every byte is there.
+TEST(OutputView, RefreshShowsAShareAndTheRestFollows) {
+    OutputView v(nullptr, 1 << 22, 100000);
+    std::string flood;
+    for (int i = 0; i < 6000; ++i)
+        flood += std::to_string(i) + std::string(60, 'x') + "\r\n";
+    flood += std::string(400000, 'y');  // and one long line
+    QTest::qWait(OutputView::kRefreshMs + 5);  // a quiet spell: the next text shows at once
+    v.append(flood);
+    EXPECT_TRUE(v.pending());
+    EXPECT_LT(v.document()->characterCount(), static_cast<int>(flood.size()) / 2);  // a share of it
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !v.pending(); }, 10000));
+    EXPECT_EQ(v.shownText(), expectedText(v.lines()));
+    EXPECT_EQ(v.lines().lines().size(), 6001u);
+}
