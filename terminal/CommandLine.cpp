@@ -18,7 +18,7 @@ std::optional<int> positiveInt(const std::string& text) {
 }
 
 // Options with a value take it from "--name=value" or from the next argument.
-enum class Opt { Help, Version, Log, LogTimestamps, NoLogTimestamps, Encoding, ConnectTimeout };
+enum class Opt { Help, Version, Log, LogTimestamps, NoLogTimestamps, Encoding, ConnectTimeout, Reconnect };
 struct OptionRow {
     const char* name;
     Opt opt;
@@ -32,6 +32,7 @@ constexpr OptionRow kOptions[] = {
     {"--no-log-timestamps", Opt::NoLogTimestamps, false},
     {"--encoding", Opt::Encoding, true},
     {"--connect-timeout", Opt::ConnectTimeout, true},
+    {"--reconnect", Opt::Reconnect, false},
 };
 
 // An empty result: the value is taken. Otherwise what is wrong with it.
@@ -109,6 +110,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             } else {
                 help |= row->opt == Opt::Help;
                 version |= row->opt == Opt::Version;
+                c.args.reconnect |= row->opt == Opt::Reconnect;
                 // The later of the two timestamp options wins.
                 if (row->opt == Opt::LogTimestamps || row->opt == Opt::NoLogTimestamps) {
                     c.args.logTimestamps = row->opt == Opt::LogTimestamps;
@@ -152,13 +154,16 @@ std::string usageText() {
            "  --encoding NAME             the host's character encoding: cp932 (default),\n"
            "                              utf-8 or euc-jp\n"
            "  --connect-timeout SECONDS   give up connecting after SECONDS (default 15)\n"
+           "  --reconnect                 when the host ends the session, keep the window\n"
+           "                              and connect again after 1, 2, 4 ... 30 s\n"
            "  --help                      show this text and exit\n"
            "  --version                   show the version and exit\n"
            "\n"
            "Settings: $XDG_CONFIG_HOME/qterm/qterm.ini (else ~/.config/qterm/qterm.ini),\n"
            "section [log]: dir=DIR logs every session to DIR/HOST_PORT_YYYYMMDD-HHMMSS.log,\n"
-           "timestamps=1 turns the time stamps on. Section [history]: the last 10 hosts\n"
-           "connected to, keys 1 (newest) to 10, each HOST:PORT.\n";
+           "timestamps=1 turns the time stamps on; section [session]: reconnect=1 as\n"
+           "--reconnect. Section [history]: the last 10 hosts connected to, keys 1\n"
+           "(newest) to 10, each HOST:PORT.\n";
 }
 
 std::string tryHelpText() { return "Try 'qterm --help'.\n"; }

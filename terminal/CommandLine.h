@@ -13,6 +13,7 @@ struct QtermArgs {
     bool noLogTimestamps = false;  // --no-log-timestamps: off, whatever qterm.ini says
     Encoding encoding = Encoding::Cp932;
     int connectTimeoutSeconds = 15;
+    bool reconnect = false;  // --reconnect: a session the host ends is taken up again
 };
 
 // What main() does with the command line.

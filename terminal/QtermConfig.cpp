@@ -56,6 +56,16 @@ PasteSettings readPasteSettings(const std::string& iniPath) {
     return s;
 }
 
+SessionSettings readSessionSettings(const std::string& iniPath) {
+    SessionSettings s;
+    if (iniPath.empty())
+        return s;
+    const std::string v = IniFile(iniPath).read("session", "reconnect", "");
+    s.reconnect = ini::sameName(v, "1") || ini::sameName(v, "true") || ini::sameName(v, "yes") ||
+                  ini::sameName(v, "on");
+    return s;
+}
+
 std::string sessionLogPath(const std::string& dir, const std::string& host, int port,
                            std::chrono::system_clock::time_point start) {
     std::string name;

@@ -1,7 +1,8 @@
 #pragma once
 // qterm's settings file, qterm.ini: section [log], keys dir (log every session there)
-// and timestamps; section [paste], keys confirm and line_delay_ms. A missing or unreadable
-// file means the defaults: no automatic log, the preview before a multi-line paste, no pacing.
+// and timestamps; section [paste], keys confirm and line_delay_ms; section [session], key
+// reconnect. A missing or unreadable file means the defaults: no automatic log, the preview
+// before a multi-line paste, no pacing, no reconnect.
 #include <chrono>
 #include <string>
 
@@ -33,6 +34,13 @@ LogSettings readLogSettings(const std::string& iniPath, const char* home, std::s
 // line_delay_ms a number of milliseconds, at most kMaxLineDelayMs (a larger one counts as
 // that); anything that is not such a number is 0.
 PasteSettings readPasteSettings(const std::string& iniPath);
+
+// Section [session], key reconnect: true for 1, true, yes, on (any case), as --reconnect.
+// A missing or unreadable file, or any other value, is false.
+struct SessionSettings {
+    bool reconnect = false;
+};
+SessionSettings readSessionSettings(const std::string& iniPath);
 
 // DIR/HOST_PORT_YYYYMMDD-HHMMSS.log in local time. Bytes of the host that do not belong in
 // a file name (a "/" above all) become "_".

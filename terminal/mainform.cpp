@@ -15,6 +15,7 @@
 #include <cstdio>
 
 #include "ConnectFailure.h"
+#include "IdConnectAttempt.h"
 #include "IdException.h"
 #include "KeyMap.h"
 #include "OutputView.h"
@@ -43,6 +44,13 @@ KeyPress keyPressOf(const QKeyEvent& e) {
     }
     return k;
 }
+
+// Set for the length of a call.
+struct Flag {
+    bool& flag;
+    explicit Flag(bool& f) : flag(f) { flag = true; }
+    ~Flag() { flag = false; }
+};
 
 } // namespace
 
@@ -135,6 +143,7 @@ TqTermMain::TqTermMain(QtermArgs args, QWidget* parent)
     IdTelnetDemo.OnDisconnected = [this](TIdComponent*) { IdTelnetDemoDisconnected(); };
 
     setUpFeatures();
+    setUpReconnect();
     setUpConnectTo();
     FormCreate();
 }
@@ -167,9 +176,11 @@ bool TqTermMain::FormShow() {
     return true;
 }
 
+// A failed connect closes its socket, which ends no session the host had.
 void TqTermMain::connectFromFields() {
     IdTelnetDemo.Host = fromQ(edtServer->text());
     IdTelnetDemo.Port = spnedtPort->value();
+    const Flag byHand(byHand_);
     try {
         IdTelnetDemo.OpenConnection();
     } catch (const EIdTelnetClientConnectError& e) {
@@ -179,17 +190,31 @@ void TqTermMain::connectFromFields() {
     }
 }
 
-void TqTermMain::Connect1Click() { connectFromFields(); }
+// While a reconnect is under way, Connect is that reconnect, at once.
+void TqTermMain::Connect1Click() {
+    if (reconnectSchedule_.state() != ReconnectSchedule::State::Idle) {
+        reconnectNow();
+        return;
+    }
+    connectFromFields();
+}
 
-void TqTermMain::Disconnect1Click() { IdTelnetDemo.CloseConnection(); }
+void TqTermMain::Disconnect1Click() {
+    const Flag byHand(byHand_);
+    IdTelnetDemo.CloseConnection();
+}
 
 void TqTermMain::IdTelnetDemoConnect() { setStatus("Connect"); }
 
 void TqTermMain::IdTelnetDemoConnected() {
     setStatus("Connected");
     sendPump_.attach(IdTelnetDemo.Binding().KeepOpen());
-    openSessionLog();
-    recordHost();
+    if (resuming_) {
+        sessionResumed();
+    } else {
+        openSessionLog();
+        recordHost();
+    }
 }
 
 void TqTermMain::IdTelnetDemoDisconnect() {
@@ -203,6 +228,8 @@ void TqTermMain::IdTelnetDemoDisconnected() {
     std::string lost = IdTelnetDemo.LostError();
     auto end = [this, lost = std::move(lost), session = session_.load()] {
         if (switchingHost_ || session != session_.load())
+            return;
+        if (takeUpLostSession())
             return;
         if (!lost.empty())
             lostError_ = lost;
@@ -271,6 +298,7 @@ bool TqTermMain::eventFilter(QObject* watched, QEvent* event) {
 // Bytes still waiting to be sent are dropped, pastes not yet encoded too, and a question still
 // open is closed unanswered.
 void TqTermMain::closeEvent(QCloseEvent* event) {
+    stopReconnecting();
     endSession();
     if (question_)
         question_->reject();

@@ -19,6 +19,7 @@
 #include "HostHistory.h"
 #include "KeyMap.h"
 #include "QtermConfig.h"
+#include "ReconnectSchedule.h"
 #include "QtSendPump.h"
 #include "QtWindowDispatcher.h"
 #include "SessionLog.h"
@@ -36,6 +37,7 @@ class QSpinBox;
 class QStatusBar;
 class QTimer;
 class OutputView;
+class TIdConnectAttempt;
 class FindBar;
 
 class TqTermMain : public QMainWindow {
@@ -203,6 +205,38 @@ private:
     bool logTimestamps_ = false;
     std::unique_ptr<SessionLog> log_;
     std::string logCarry_;  // the start of a row whose end has not arrived yet
+
+public:
+    // Reconnect (mainform_reconnect.cpp): with --reconnect or [session] reconnect=1 a session
+    // the host ends leaves the window open and is taken up again on reconnectSchedule's
+    // timetable; the attempts run off the window thread.
+    bool reconnects() const { return reconnect_; }
+    // While a reconnect waits: try now. While one is tried: nothing.
+    void reconnectNow();
+    QAction* Reconnect1;  // "再接続", shown while a session is to be taken up
+
+private:
+    void setUpReconnect();
+    // The host ended the session: true when it is to be taken up again (the window stays).
+    bool takeUpLostSession();
+    void waitToReconnect(std::chrono::seconds wait);
+    void reconnectDue();
+    void attemptFinished(unsigned attempt);
+    // A reconnect is up: the log goes on with a marker line, the timetable starts over.
+    void sessionResumed();
+    // The window closes: no more waits or attempts.
+    void stopReconnecting();
+    // Another host was chosen ("接続先..."): the session the host ended is not taken up.
+    void cancelReconnect();
+
+    bool reconnect_ = false;
+    ReconnectSchedule reconnectSchedule_;
+    QTimer* reconnectTimer_ = nullptr;
+    std::unique_ptr<TIdConnectAttempt> attempt_;  // goes before the dispatcher it posts to
+    unsigned attemptNo_ = 0;
+    bool byHand_ = false;     // the window itself is closing or opening the connection
+    bool resuming_ = false;   // a reconnect's connection is being taken over
+    bool windowClosed_ = false;
 
 public:
     // "接続先..." (mainform_connect.cpp): asks for a host, port and encoding and connects

@@ -69,6 +69,10 @@ void TqTermMain::ConnectTo1Click() {
     const std::optional<ConnectChoice> choice = askConnectTo(history_.entries(), current);
     if (!choice)
         return;
+    if (reconnectSchedule_.state() != ReconnectSchedule::State::Idle) {
+        cancelReconnect();
+        endSession();
+    }
     if (IdTelnetDemo.IsConnected()) {
         if (!confirmSwitchHost(toQ(hostPortText({IdTelnetDemo.Host, IdTelnetDemo.Port}))))
             return;

@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <utility>
 #include <vector>
 
 #include "IdException.h"
@@ -170,6 +171,20 @@ bool TIdSocketHandle::ReleaseSocket(bool resetLocal) {
   if (!ClaimRelease()) return false;
   FinishRelease(resetLocal);
   return true;
+}
+
+bool TIdSocketHandle::TakeSocket(TIdSocketHandle& other) {
+  if (&other == this || HasSocket() || !other.ClaimRelease()) return false;
+  std::scoped_lock lock(FLock, other.FLock);
+  FSocket = std::move(other.FSocket);
+  FIP = std::move(other.FIP);
+  FPort = std::exchange(other.FPort, 0);
+  FRemoteIP = std::move(other.FRemoteIP);
+  FRemotePort = std::exchange(other.FRemotePort, 0);
+  other.FIP.clear();
+  other.FRemoteIP.clear();
+  FHasSocket.store(FSocket != nullptr);
+  return HasSocket();
 }
 
 void TIdSocketHandle::ClearState(bool resetLocal) {

@@ -66,6 +66,10 @@ class TIdSocketHandle {
   // follow it exactly once when it returned true.
   bool ClaimRelease();
   void FinishRelease(bool resetLocal);
+  // Moves other's open socket, with its endpoints, into this handle, which must have none:
+  // for a connect made on another thread. False, changing nothing, when other has no socket
+  // (it was released meanwhile). Not while a call on this handle runs on another thread.
+  bool TakeSocket(TIdSocketHandle& other);
   // No socket; local (with resetLocal) and peer fields cleared.
   void ClearState(bool resetLocal = true);
   void RefreshLocal();

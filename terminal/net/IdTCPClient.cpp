@@ -30,6 +30,17 @@ void TIdTCPClient::OpenConnection() {
   NotifyConnected();
 }
 
+void TIdTCPClient::AdoptConnection(TIdTCPClient& connected) {
+  if (Binding().HasSocket()) throw EIdAlreadyConnected();
+  if (!connected.Binding().HasSocket()) throw EIdConnClosedGracefully();
+  ResetForConnect();
+  if (!Binding().TakeSocket(connected.Binding())) throw EIdConnClosedGracefully();
+  Host = connected.Host;
+  Port = connected.Port;
+  NotifyStatus(TIdStatus::StatusConnected, Binding().RemoteIP());
+  NotifyConnected();
+}
+
 void TIdTCPClient::NotifyConnected() {
   if (OnConnected) OnConnected(this);
 }

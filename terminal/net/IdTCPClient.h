@@ -24,5 +24,10 @@ class TIdTCPClient : public TIdTCPConnection {
   // EIdAlreadyConnected and changes nothing. If a step after the socket was made fails,
   // CloseConnection (the subclass's, with its events) runs before the error is raised again.
   virtual void OpenConnection();
+  // The end of OpenConnection for a socket another client has connected (on a thread of its
+  // own, say): this client takes it over with its Host and Port, then fires OnConnected. On
+  // an open connection raises EIdAlreadyConnected and changes nothing; when the other's
+  // socket is gone by then, EIdConnClosedGracefully, and this client stays closed.
+  virtual void AdoptConnection(TIdTCPClient& connected);
   virtual void NotifyConnected();
 };

@@ -21,24 +21,33 @@ TIdTelnet::~TIdTelnet() { StopReader(FReaderThread); }
 void TIdTelnet::OpenConnection() {
   try {
     if (OnConnect) OnConnect();
-    if (!Binding().HasSocket()) {
-      // A reader of an earlier connection must be gone before a new socket exists, or it
-      // could wait on that socket; its own socket is closed, so it ends at once.
-      FReaderThread.RequestStop();
-      FReaderThread.WaitForEnd();
-      // A reader stopped by CloseConnection may have parsed one more IAC after the flag
-      // was cleared; the close still counts.
-      if (FClosedSinceReader) FServerIsTelnet.store(false);
-    }
-    TIdTCPClient::OpenConnection();
-    if (IsConnected()) {
-      auto* reader = new TIdTelnetReadThread(this);
-      reader->SetDispatcher(FDispatcher);
-      FReaderThread = reader->Start();
-      FClosedSinceReader = false;
-    }
+    Open([this] { TIdTCPClient::OpenConnection(); }, false);
   } catch (const EIdSocketError& e) {
     throw EIdTelnetClientConnectError(e.ErrorCode());
+  }
+}
+
+void TIdTelnet::AdoptConnection(TIdTCPClient& connected) {
+  Open([&] { TIdTCPClient::AdoptConnection(connected); }, true);
+}
+
+void TIdTelnet::Open(const std::function<void()>& connect, bool newHost) {
+  if (!Binding().HasSocket()) {
+    // A reader of an earlier connection must be gone before a new socket exists, or it
+    // could wait on that socket; its own socket is closed, so it ends at once.
+    FReaderThread.RequestStop();
+    FReaderThread.WaitForEnd();
+    // A reader stopped by CloseConnection may have parsed one more IAC after the flag
+    // was cleared; the close still counts.
+    if (FClosedSinceReader || newHost) FServerIsTelnet.store(false);
+    if (newHost) FNegotiationState = telnet::State::Data;
+  }
+  connect();
+  if (IsConnected()) {
+    auto* reader = new TIdTelnetReadThread(this);
+    reader->SetDispatcher(FDispatcher);
+    FReaderThread = reader->Start();
+    FClosedSinceReader = false;
   }
 }
 

@@ -62,6 +62,11 @@ class TIdTelnet : public TIdTCPClient {
 
   // Socket errors of the connect become "server not responding"; others pass unchanged.
   void OpenConnection() override;
+  // A connection made elsewhere (a reconnect made off the window thread) goes on as one
+  // OpenConnection made: OnConnected, then the reader starts. OnConnect does not fire; the
+  // connect it announces was the other client's. The new host starts as a plain one (CR
+  // LF for Enter until it sends a telnet command), with the command parser reset.
+  void AdoptConnection(TIdTCPClient& connected) override;
   // Stops the reader (without waiting), closes the socket, fires OnDisconnect.
   void CloseConnection() override;
   // One typed byte, sent at once; CR is CR LF until the server has sent a telnet command.
@@ -83,6 +88,8 @@ class TIdTelnet : public TIdTCPClient {
 
  private:
   class Sink;
+  // Connects by connect(), then starts the reader; newHost forgets what the last host said.
+  void Open(const std::function<void()>& connect, bool newHost);
 
   telnet::State FNegotiationState = telnet::State::Data;  // reader thread only
   std::atomic<bool> FServerIsTelnet{false};

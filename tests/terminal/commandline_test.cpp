@@ -89,11 +89,33 @@ TEST(CommandLine, Options) {
     }
 }
 
+// --reconnect is a switch: it takes no value, and anywhere on the line it means the same.
+TEST(CommandLine, Reconnect) {
+    using A = CommandLine::Action;
+    struct Case {
+        std::vector<std::string> args;
+        A action;
+        bool reconnect;
+    };
+    const Case cases[] = {
+        {{"h"}, A::Run, false},
+        {{"--reconnect", "h"}, A::Run, true},
+        {{"h", "24", "--reconnect"}, A::Run, true},
+        {{"--reconnect=1", "h"}, A::UsageError, false},
+    };
+    for (const Case& c : cases) {
+        const CommandLine cl = parseCommandLine(c.args);
+        EXPECT_EQ(cl.action, c.action) << c.args[0];
+        EXPECT_EQ(cl.args.reconnect, c.reconnect) << c.args[0];
+        EXPECT_EQ(cl.args.host, "h") << c.args[0];
+    }
+}
+
 // The usage names every option; the error says which argument is wrong.
 TEST(CommandLine, UsageAndErrors) {
     const std::string usage = usageText();
     for (const char* opt : {"--help", "--version", "--log FILE", "--log-timestamps", "--encoding", "cp932",
-                            "utf-8", "euc-jp", "--connect-timeout SECONDS", "HOST [PORT]"})
+                            "utf-8", "euc-jp", "--connect-timeout SECONDS", "--reconnect", "HOST [PORT]"})
         EXPECT_NE(usage.find(opt), std::string::npos) << opt;
     EXPECT_EQ(usage.back(), '\n');
     EXPECT_NE(parseCommandLine({"--bogus"}).error.find("--bogus"), std::string::npos);

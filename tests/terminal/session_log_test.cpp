@@ -252,3 +252,30 @@ TEST(QtermConfig, PasteSection) {
     }
     EXPECT_EQ(readPasteSettings(dir.file("missing.ini")).confirm, PasteConfirm::Multiline);
 }
+
+// [session] reconnect takes the words the other switches take, in any case.
+TEST(QtermConfig, SessionSection) {
+    TempDir dir;
+    const std::string ini = dir.file("qterm.ini");
+    struct Case {
+        std::string text;
+        bool reconnect;
+    };
+    const Case cases[] = {
+        {"", false},
+        {"[session]\nreconnect=1\n", true},
+        {"[Session]\r\n Reconnect = ON \r\n", true},
+        {"[session]\nreconnect=yes\n", true},
+        {"[session]\nreconnect=true\n", true},
+        {"[session]\nreconnect=0\n", false},
+        {"[session]\nreconnect=2\n", false},
+        {"[session]\nreconnect=\n", false},
+        {"[log]\nreconnect=1\n", false},
+    };
+    for (const Case& c : cases) {
+        writeBytes(ini, c.text);
+        EXPECT_EQ(readSessionSettings(ini).reconnect, c.reconnect) << c.text;
+    }
+    EXPECT_FALSE(readSessionSettings(dir.file("missing.ini")).reconnect);
+    EXPECT_FALSE(readSessionSettings("").reconnect);
+}

@@ -19,6 +19,7 @@ int ListenOnLoopback(int& port, int backlog = 16, const std::function<void(int)>
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sa.sin_port = htons(std::uint16_t(port));
   if (::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(s, backlog) != 0)
     throw std::runtime_error("test server: cannot listen on loopback");
   socklen_t len = sizeof sa;
@@ -30,7 +31,8 @@ int ListenOnLoopback(int& port, int backlog = 16, const std::function<void(int)>
 }  // namespace
 
 LoopbackServer::LoopbackServer(std::function<void(int fd)> script, int connections,
-                               std::function<void(int fd)> prepare) {
+                               std::function<void(int fd)> prepare, int port)
+    : FPort(port) {
   FListen = ListenOnLoopback(FPort, 16, prepare);
   FThread = std::thread([this, script, connections] {
     for (int i = 0; i < connections; ++i) {
@@ -77,7 +79,7 @@ std::string ReadExactly(int fd, std::size_t count) {
   return all;
 }
 
-UnansweredListener::UnansweredListener() {
+UnansweredListener::UnansweredListener(int port) : FPort(port) {
   FListen = ListenOnLoopback(FPort, 0);  // a queue of one
   FFiller = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in sa{};

@@ -12,8 +12,9 @@ class LoopbackServer {
   // script(fd) runs for each accepted connection; the server closes fd after it returns.
   // prepare(fd), when given, sets options on the listening socket before it listens; the
   // accepted connections inherit them (small buffers and segments, as a small appliance has).
+  // port, when given, is the port to listen on (a host that comes back where it was).
   explicit LoopbackServer(std::function<void(int fd)> script, int connections = 1,
-                          std::function<void(int fd)> prepare = nullptr);
+                          std::function<void(int fd)> prepare = nullptr, int port = 0);
   ~LoopbackServer();  // waits for the script to finish
   int Port() const { return FPort; }
 
@@ -36,7 +37,7 @@ void SetResetOnClose(int fd);
 // connects to it, so they hang as towards a host that has gone, until Admit() makes room.
 class UnansweredListener {
  public:
-  UnansweredListener();
+  explicit UnansweredListener(int port = 0);
   ~UnansweredListener();
   int Port() const { return FPort; }
   // Accepts the connection that fills the queue; a connect still retrying then gets in.

@@ -306,3 +306,44 @@ TEST_F(TelnetEngine, UnansweredConnectIsServerNotResponding) {
   EXPECT_EQ(events, (std::vector<std::string>{"connect", "disconnected", "disconnect"}));
   EXPECT_EQ(telnet.LostError(), "");
 }
+
+// A connection made elsewhere and taken over goes on as a new host's: OnConnected without
+// OnConnect, the reader delivering, Enter as CR LF until this host sends a command, and
+// nothing of the last host's half-read command (a lone IAC before its close) eating the
+// new host's first byte.
+TEST_F(TelnetEngine, AdoptedConnectionStartsAsANewHost) {
+  LoopbackServer oldHost([](int fd) {
+    SendAll(fd, bytes({255, 251, 1}));
+    ReadExactly(fd, 3);
+    SendAll(fd, bytes({255}));
+  });
+  telnet.Port = oldHost.Port();
+  telnet.OpenConnection();
+  ASSERT_TRUE(pumpUntil([&] { return !telnet.ReaderRunning(); }));
+  EXPECT_TRUE(telnet.ServerIsTelnet());
+
+  std::promise<std::string> typed;
+  LoopbackServer newHost([&](int fd) {
+    SendAll(fd, "ok\r\n");
+    typed.set_value(ReadExactly(fd, 2));
+    // Open until the test closes: a close right after the read could beat the send's own
+    // check of the connection, and the send would report the close.
+    ReadUntilClosed(fd);
+  });
+  TIdTCPClient elsewhere;
+  elsewhere.Host = "127.0.0.1";
+  elsewhere.Port = newHost.Port();
+  elsewhere.OpenConnection();
+  events.clear();
+  telnet.AdoptConnection(elsewhere);
+  EXPECT_EQ(events, (std::vector<std::string>{"connected"}));
+  EXPECT_EQ(telnet.Port, newHost.Port());
+  EXPECT_FALSE(telnet.ServerIsTelnet());
+  ASSERT_TRUE(pumpUntil([&] { return text().find("ok\r\n") != std::string::npos; }));
+  EXPECT_EQ(text().substr(text().size() - 4), "ok\r\n");
+  telnet.SendChar('\r');
+  auto got = typed.get_future();
+  ASSERT_TRUE(pumpUntil([&] { return got.wait_for(0s) == std::future_status::ready; }));
+  EXPECT_EQ(got.get(), "\r\n");
+  telnet.CloseConnection();
+}
