@@ -12,6 +12,8 @@ struct QtermArgs {
     bool logTimestamps = false;  // --log-timestamps
     Encoding encoding = Encoding::Cp932;
     int connectTimeoutSeconds = 15;
+    std::string scriptFile;  // --script: run this script in the session
+    bool batch = false;      // --batch: the script's session without a window
 };
 
 // What main() does with the command line.

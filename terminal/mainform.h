@@ -15,6 +15,7 @@
 #include "CommandLine.h"
 #include "KeyMap.h"
 #include "QtermConfig.h"
+#include "Script.h"
 #include "QtSendPump.h"
 #include "QtWindowDispatcher.h"
 #include "SessionLog.h"
@@ -32,6 +33,7 @@ class QSpinBox;
 class QStatusBar;
 class QTimer;
 class OutputView;
+class ScriptDriver;
 
 class TqTermMain : public QMainWindow {
 public:
@@ -194,4 +196,26 @@ private:
     bool logTimestamps_ = false;
     std::unique_ptr<SessionLog> log_;
     std::string logCarry_;  // the start of a row whose end has not arrived yet
+
+public:
+    // qterm --script (mainform_script.cpp): runs script in the connected session; the user
+    // sees everything and may type. A failure is said once on stderr; the window stays the
+    // user's, unless the host has closed it.
+    void runScript(Script script);
+    // Nothing while no script was given or it still runs; else how it ended: 0 at its end,
+    // 1 or 2 as its failure says.
+    std::optional<int> scriptStatus() const;
+    // The session is over: a script still running fails, as when the host closed.
+    void endScript();
+    std::function<void(int status)> scriptEnded;  // for tests: once, at the script's end
+
+private:
+    class WindowScript;
+    // The script's send: the bytes as they are, behind a paste still being encoded.
+    void sendScripted(std::string bytes);
+    // What the script sees of the session: each received chunk, the encoding, the host's close.
+    void scriptReceived(const std::string& chunk);
+    void scriptEncoding(Encoding enc);
+    void scriptClosed();
+    std::shared_ptr<WindowScript> script_;
 };
