@@ -149,15 +149,15 @@ std::optional<std::string> parseLine(std::string_view line, ScriptCommand& c) {
     case Arg::Text:
     case Arg::TextOrNothing: {
         if (c.kind == Kind::Expect) {
-            // The last word may be the expect's own limit.
+            // The last word after the text may be the expect's own limit.
             const std::size_t blank = rest.find_last_of(" \t");
-            const std::string_view last = blank == std::string_view::npos ? rest : rest.substr(blank + 1);
+            const std::string_view last = blank == std::string_view::npos ? std::string_view() : rest.substr(blank + 1);
             if (last.rfind("timeout=", 0) == 0) {
                 const auto ms = number(last.substr(8), true);
                 if (!ms || *ms == 0)
                     return "timeout= needs seconds above 0, at most 86400: " + std::string(last.substr(8));
                 c.ms = *ms;
-                rest = blank == std::string_view::npos ? std::string_view() : trimmed(rest.substr(0, blank));
+                rest = trimmed(rest.substr(0, blank));
             }
         }
         if (rest.empty() && row->arg == Arg::Text)

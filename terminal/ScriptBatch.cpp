@@ -58,6 +58,7 @@ public:
             std::fprintf(stderr, "%s\n", failureLine(telnet_.Host, telnet_.Port, e.what()).c_str());
             return 2;
         }
+        connected_ = true;
         pump_.attach(telnet_.Binding().KeepOpen());
         if (!args_.logFile.empty()) {
             if (!openLog(args_.logFile, SessionLog::Open::Append))
@@ -115,6 +116,7 @@ private:
         if (failed_)
             return;
         if (!stdoutput::write(rows)) {
+            stdoutFailed_ = true;
             fail(2, [err = errno] { stdoutput::failed("qterm", err); });
             return;
         }
@@ -184,8 +186,8 @@ private:
 
     // The host's close, or an error that ended the connection.
     void closedUnderUs() {
-        if (done_)
-            return;
+        if (done_ || !connected_)
+            return;  // a failed connect is said by run()
         const std::string lost = telnet_.LostError();
         if (!lost.empty() && driver_.runner().state() == ScriptRunner::State::Running) {
             fail(1, [&] { std::fprintf(stderr, "%s\n", failureLine(telnet_.Host, telnet_.Port, lost).c_str()); });
@@ -209,11 +211,9 @@ private:
 
     // The rest of the current row, then the last check of standard output.
     int finish(int status) {
-        std::string last = driver_.unfinishedLine();
-        if (!failed_ || status_ != 2) {
-            if (last.find_first_not_of('\0') != std::string::npos && !stdoutput::write(last + "\n"))
-                return stdoutput::failed("qterm", errno);
-        }
+        const std::string last = driver_.unfinishedLine();
+        if (!stdoutFailed_ && last.find_first_not_of('\0') != std::string::npos && !stdoutput::write(last + "\n"))
+            return stdoutput::failed("qterm", errno);
         if (log_) {
             try {
                 log_->finish(logCarry_ + last);
@@ -222,7 +222,7 @@ private:
                 return 2;
             }
         }
-        if (!stdoutput::write({}))
+        if (!stdoutFailed_ && !stdoutput::write({}))
             return stdoutput::failed("qterm", errno);
         return status;
     }
@@ -237,6 +237,8 @@ private:
     bool timestamps_ = false;
     std::unique_ptr<SessionLog> log_;
     std::string logCarry_;
+    bool connected_ = false;
+    bool stdoutFailed_ = false;  // said once; nothing more is written there
     bool closing_ = false;
     bool done_ = false;
     bool failed_ = false;
