@@ -222,7 +222,8 @@ private:
                 return 2;
             }
         }
-        if (!stdoutFailed_ && !stdoutput::write({}))
+        errno = 0;
+        if (!stdoutFailed_ && (std::fflush(stdout) != 0 || std::ferror(stdout)))
             return stdoutput::failed("qterm", errno);
         return status;
     }
