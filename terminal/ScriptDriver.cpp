@@ -46,6 +46,11 @@ void ScriptDriver::hostClosed() {
     settle();
 }
 
+void ScriptDriver::stopped() {
+    runner_.stopped();
+    settle();
+}
+
 void ScriptDriver::settle() {
     if (runner_.state() != ScriptRunner::State::Running) {
         timer_.stop();

@@ -23,6 +23,7 @@ public:
     void received(std::string_view chunk);
     void setEncoding(Encoding e) { lines_.setEncoding(e); }
     void hostClosed();
+    void stopped();
 
     const ScriptRunner& runner() const { return runner_; }
     // The shown rows each chunk completed (see LineAssembly::setLineObserver), before the

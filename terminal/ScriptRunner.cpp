@@ -50,7 +50,7 @@ void ScriptRunner::wake(TimePoint now) {
         run(now);
 }
 
-void ScriptRunner::hostClosed() {
+void ScriptRunner::ended(const std::string& how) {
     if (state_ != State::Running)
         return;
     if (next_ >= script_.commands.size()) {
@@ -58,8 +58,8 @@ void ScriptRunner::hostClosed() {
         return;
     }
     const ScriptCommand& c = script_.commands[next_];
-    fail(1, c, c.kind == Kind::Expect ? "the host closed the connection while waiting for \"" + c.written + "\""
-                                      : "the host closed the connection before the script ended");
+    fail(1, c, c.kind == Kind::Expect ? how + " while waiting for \"" + c.written + "\""
+                                      : how + " before the script ended");
 }
 
 std::optional<ScriptRunner::TimePoint> ScriptRunner::wakeAt() const {

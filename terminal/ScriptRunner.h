@@ -46,8 +46,10 @@ public:
     void received(std::string_view rows, std::string_view current, TimePoint now);
     // The time asked for by wakeAt() has come (an earlier call does no harm).
     void wake(TimePoint now);
-    // The connection has ended without the script's own disconnect.
-    void hostClosed();
+    // The connection has ended without the script's own disconnect: the host closed it, or
+    // (stopped) the user ended the session.
+    void hostClosed() { ended("the host closed the connection"); }
+    void stopped() { ended("the session ended"); }
 
     State state() const { return state_; }
     std::optional<TimePoint> wakeAt() const;
@@ -61,6 +63,7 @@ private:
     // True when the expect's text is found; the text up to its end is then used up.
     bool match(const std::string& text);
     void fail(int status, const ScriptCommand& c, const std::string& what);
+    void ended(const std::string& how);
 
     Script script_;
     Session& session_;

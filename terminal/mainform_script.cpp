@@ -81,5 +81,5 @@ void TqTermMain::scriptClosed() {
 
 void TqTermMain::endScript() {
     if (script_)
-        script_->driver().hostClosed();
+        script_->driver().stopped();
 }

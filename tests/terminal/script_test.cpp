@@ -259,6 +259,10 @@ TEST(ScriptRun, HostClosingBeforeTheEnd) {
         EXPECT_EQ(r.runner.failStatus(), 1);
         EXPECT_EQ(r.runner.failure(), c.failure);
     }
+    ScriptedRun byUser("expect $\n");
+    byUser.start();
+    byUser.runner.stopped();
+    EXPECT_EQ(byUser.runner.failure(), "t.qts:1: the session ended while waiting for \"$\"");
 }
 
 TEST(ScriptRun, LogAndDisconnect) {
