@@ -325,6 +325,11 @@ std::string IniFile::read(std::string_view section, std::string_view key,
 
 bool IniFile::write(std::string_view section, std::string_view key, std::string_view value,
                     std::string_view textWhenMissing) const {
+    return write(section, {{std::string(key), std::string(value)}}, textWhenMissing);
+}
+
+bool IniFile::write(std::string_view section, const std::vector<std::pair<std::string, std::string>>& keys,
+                    std::string_view textWhenMissing) const {
     const std::string target = linkTarget(path_);
     if (target.empty()) return false;
     std::string text;
@@ -337,6 +342,8 @@ bool IniFile::write(std::string_view section, std::string_view key, std::string_
         return false;
     if (!existed)
         text = textWhenMissing;
-    return replaceFile(ops_, target, ini::put(text, section, key, value), existed ? &st : nullptr,
-                       text);
+    std::string changed = text;
+    for (const auto& [key, value] : keys)
+        changed = ini::put(changed, section, key, value);
+    return replaceFile(ops_, target, changed, existed ? &st : nullptr, text);
 }

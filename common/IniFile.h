@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 #include <sys/types.h>
 
 namespace ini {
@@ -64,6 +66,9 @@ public:
     // (it would be lost) or the write fails. A file that is not there yet starts from
     // `textWhenMissing`.
     bool write(std::string_view section, std::string_view key, std::string_view value,
+               std::string_view textWhenMissing = {}) const;
+    // Several keys of one section in one such write.
+    bool write(std::string_view section, const std::vector<std::pair<std::string, std::string>>& keys,
                std::string_view textWhenMissing = {}) const;
 
 private:

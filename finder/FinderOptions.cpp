@@ -119,10 +119,9 @@ std::string finderUsage() {
 
 FinderOptions parseFinderOptions(const std::vector<std::string>& args) {
     FinderOptions c;
-    auto fail = [&](std::string message, bool usage = false) {
+    auto fail = [&](std::string message) {
         c.action = FinderOptions::Action::Error;
         c.error = "qlxsearch: " + std::move(message);
-        c.showUsage = usage;
         return c;
     };
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -135,9 +134,9 @@ FinderOptions parseFinderOptions(const std::vector<std::string>& args) {
         }
         const OptionRow* row = rowFor(option);
         if (!row)
-            return fail("unknown option " + option, true);
+            return fail("unknown option " + option);
         if (!row->value && inlineValue)
-            return fail(option + " takes no value", true);
+            return fail(option + " takes no value");
         if (row->value && !inlineValue && i + 1 < args.size())
             value = args[++i];
         if (std::string wrong = row->apply(value, c); !wrong.empty())

@@ -17,7 +17,6 @@ struct FinderOptions {
     std::string sort;                    // uptime | ip | name; empty: the settings file's key
     int watchSeconds = 0;                // --watch: a run every so many seconds; 0: one run
     std::string error;                   // one line, when action is Error
-    bool showUsage = false;              // the error is an unknown option: usage follows it
 };
 
 FinderOptions parseFinderOptions(const std::vector<std::string>& args);

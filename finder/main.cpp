@@ -42,9 +42,8 @@ int main(int argc, char** argv) {
     case FinderOptions::Action::Version:
         return stdoutput::print("qlxsearch", std::string("qlxsearch ") + QLX_VERSION + "\n");
     case FinderOptions::Action::Error:
-        std::fprintf(stderr, "%s\n", options.error.c_str());
-        if (options.showUsage)
-            std::fputs(finderUsage().c_str(), stderr);
+        // One line that names the fault and where to look; the whole usage would bury it.
+        std::fprintf(stderr, "%s\nTry 'qlxsearch --help'.\n", options.error.c_str());
         return 2;
     case FinderOptions::Action::Scan:
         // No window and no lock: a scan may run beside a finder window.

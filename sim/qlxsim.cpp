@@ -10,6 +10,7 @@
 //   --file FILE answers with the appliances of FILE, read again at every request (its
 //             format: ApplianceFile.h), in place of --count, --first and --malformed.
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -23,6 +24,39 @@
 namespace {
 volatile std::sig_atomic_t quit = 0;
 void onSignal(int) { quit = 1; }
+
+constexpr const char* kUsage =
+    "Usage: qlxsim [--count N] [--first N] [--delay MS] [--repeat N] [--malformed] [--any-peer]\n"
+    "              [--only-to A.B.C.D] [--log] [--file FILE]\n"
+    "Simulated appliances answering the finder's discovery request on UDP 15580.\n"
+    "\n"
+    "  --count N          answer as N appliances (default 5)\n"
+    "  --first N          skip the first N sample appliances\n"
+    "  --delay MS         wait MS milliseconds before each answer\n"
+    "  --repeat N         send each answer N times\n"
+    "  --malformed        add a cut-off and a wrongly marked answer\n"
+    "  --any-peer         answer senders off loopback too (only inside a test network namespace)\n"
+    "  --only-to A.B.C.D  answer only requests sent to that address (may be given again)\n"
+    "  --log              at the end, print every request seen\n"
+    "  --file FILE        answer with the appliances of FILE, read again at every request\n"
+    "  --help             show this text and exit\n";
+
+// One line naming the fault and the hint; the status for a bad command line.
+int usageError(const std::string& fault) {
+    std::fprintf(stderr, "qlxsim: %s\nTry 'qlxsim --help'.\n", fault.c_str());
+    return 2;
+}
+
+// A whole number, or nothing.
+bool number(const char* text, int& out) {
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || errno != 0 || v < 0 || v > 1000000)
+        return false;
+    out = static_cast<int>(v);
+    return true;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -30,36 +64,28 @@ int main(int argc, char** argv) {
     bool malformed = false, log = false;
     ApplianceSim::Options options;
     for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        auto value = [&]() -> int {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "qlxsim: %s needs a value\n", a.c_str());
-                std::exit(2);
-            }
-            return std::atoi(argv[++i]);
-        };
-        if (a == "--count") count = value();
-        else if (a == "--first") first = value();
-        else if (a == "--log") log = true;
-        else if (a == "--only-to" || a == "--file") {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "qlxsim: %s needs a value\n", a.c_str());
-                return 2;
-            }
-            if (a == "--file")
-                options.file = argv[++i];
-            else
-                options.onlyTo.insert(argv[++i]);
+        const std::string a = argv[i];
+        const bool takesValue = a == "--count" || a == "--first" || a == "--delay" || a == "--repeat" ||
+                                a == "--only-to" || a == "--file";
+        if (takesValue && i + 1 >= argc)
+            return usageError(a + " needs a value");
+        if (a == "--help") {
+            std::fputs(kUsage, stdout);
+            return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 2;
         }
-        else if (a == "--delay") delay = value();
-        else if (a == "--repeat") repeat = value();
+        int* target = a == "--count" ? &count : a == "--first" ? &first : a == "--delay" ? &delay
+                      : a == "--repeat" ? &repeat : nullptr;
+        if (target) {
+            if (!number(argv[++i], *target))
+                return usageError(a + " needs a whole number: " + argv[i]);
+        }
+        else if (a == "--log") log = true;
+        else if (a == "--file") options.file = argv[++i];
+        else if (a == "--only-to") options.onlyTo.insert(argv[++i]);
         else if (a == "--malformed") malformed = true;
         else if (a == "--any-peer") options.anyPeer = true;
-        else {
-            std::fprintf(stderr, "usage: qlxsim [--count N] [--first N] [--delay MS] [--repeat N] [--malformed] "
-                                 "[--any-peer] [--only-to A.B.C.D] [--log] [--file FILE]\n");
-            return 2;
-        }
+        else
+            return usageError("unknown option " + a);
     }
     auto list = sampleAppliances(first + count);
     list.erase(list.begin(), list.begin() + std::min<long>(first, static_cast<long>(list.size())));

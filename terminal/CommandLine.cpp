@@ -18,7 +18,7 @@ std::optional<int> positiveInt(const std::string& text) {
 }
 
 // Options with a value take it from "--name=value" or from the next argument.
-enum class Opt { Help, Version, Log, LogTimestamps, Encoding, ConnectTimeout, Script, Batch };
+enum class Opt { Help, Version, Log, LogTimestamps, NoLogTimestamps, Encoding, ConnectTimeout, Script, Batch };
 struct OptionRow {
     const char* name;
     Opt opt;
@@ -29,6 +29,7 @@ constexpr OptionRow kOptions[] = {
     {"--version", Opt::Version, false},
     {"--log", Opt::Log, true},
     {"--log-timestamps", Opt::LogTimestamps, false},
+    {"--no-log-timestamps", Opt::NoLogTimestamps, false},
     {"--encoding", Opt::Encoding, true},
     {"--connect-timeout", Opt::ConnectTimeout, true},
     {"--script", Opt::Script, true},
@@ -115,7 +116,11 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             } else {
                 help |= row->opt == Opt::Help;
                 version |= row->opt == Opt::Version;
-                c.args.logTimestamps |= row->opt == Opt::LogTimestamps;
+                // The later of the two timestamp options wins.
+                if (row->opt == Opt::LogTimestamps || row->opt == Opt::NoLogTimestamps) {
+                    c.args.logTimestamps = row->opt == Opt::LogTimestamps;
+                    c.args.noLogTimestamps = !c.args.logTimestamps;
+                }
                 c.args.batch |= row->opt == Opt::Batch;
             }
         } else if (eq != std::string::npos) {
@@ -151,11 +156,13 @@ std::string usageText() {
     return "Usage: qterm [options] [HOST [PORT]]\n"
            "       qterm --script FILE [--batch] [options] HOST [PORT]\n"
            "Opens a telnet connection to HOST (a name or dotted IPv4 address) on PORT\n"
-           "(default 23) in a terminal window. Without HOST the window waits for Connect.\n"
+           "(default 23) in a terminal window. Without HOST the window waits: choose the host\n"
+           "with \"接続先...\" (Ctrl+Shift+N) in its right-click menu.\n"
            "\n"
            "Options:\n"
            "  --log FILE                  append the session's text to FILE (UTF-8)\n"
            "  --log-timestamps            start every logged line with its local time\n"
+           "  --no-log-timestamps         no time stamps, even when qterm.ini turns them on\n"
            "  --encoding NAME             the host's character encoding: cp932 (default),\n"
            "                              utf-8 or euc-jp\n"
            "  --connect-timeout SECONDS   give up connecting after SECONDS (default 15)\n"
@@ -168,8 +175,11 @@ std::string usageText() {
            "\n"
            "Settings: $XDG_CONFIG_HOME/qterm/qterm.ini (else ~/.config/qterm/qterm.ini),\n"
            "section [log]: dir=DIR logs every session to DIR/HOST_PORT_YYYYMMDD-HHMMSS.log,\n"
-           "timestamps=1 turns the time stamps on.\n";
+           "timestamps=1 turns the time stamps on. Section [history]: the last 10 hosts\n"
+           "connected to, keys 1 (newest) to 10, each HOST:PORT.\n";
 }
+
+std::string tryHelpText() { return "Try 'qterm --help'.\n"; }
 
 std::string versionText() { return std::string("qterm ") + QLX_VERSION + "\n"; }
 

@@ -10,6 +10,7 @@ struct QtermArgs {
     int port = 23;
     std::string logFile;         // --log: the session's text goes here (appended)
     bool logTimestamps = false;  // --log-timestamps
+    bool noLogTimestamps = false;  // --no-log-timestamps: off, whatever qterm.ini says
     Encoding encoding = Encoding::Cp932;
     int connectTimeoutSeconds = 15;
     std::string scriptFile;  // --script: run this script in the session
@@ -38,6 +39,8 @@ QtermArgs parseQtermArgs(const std::vector<std::string>& args);
 
 // The usage listing every option, ending in a line break.
 std::string usageText();
+// The line after a usage error's own: "Try 'qterm --help'.", ending in a line break.
+std::string tryHelpText();
 // "qterm " and the version, ending in a line break.
 std::string versionText();
 

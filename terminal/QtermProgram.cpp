@@ -25,7 +25,7 @@ int runQterm(int argc, char** argv, const std::function<void(TqTermMain&)>& star
     case CommandLine::Action::Help: return stdoutput::print("qterm", usageText());
     case CommandLine::Action::Version: return stdoutput::print("qterm", versionText());
     case CommandLine::Action::UsageError:
-        std::fprintf(stderr, "qterm: %s\n%s", cl.error.c_str(), usageText().c_str());
+        std::fprintf(stderr, "qterm: %s\n%s", cl.error.c_str(), tryHelpText().c_str());
         return 2;
     case CommandLine::Action::Run: break;
     }

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "ConnectFailure.h"
 #include "FailureLine.h"
 #include "IdException.h"
 #include "QtSendPump.h"
@@ -33,7 +34,7 @@ public:
         const LogSettings settings =
             readLogSettings(qtermSettingsPath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")), std::getenv("HOME"));
         logDir_ = settings.dir;
-        timestamps_ = args.logTimestamps || settings.timestamps;
+        timestamps_ = !args.noLogTimestamps && (args.logTimestamps || settings.timestamps);
         telnet_.Terminal = "dumb";
         telnet_.SetRecvBufferSize(8192);
         telnet_.ConnectTimeout = args.connectTimeoutSeconds * 1000;
@@ -53,7 +54,13 @@ public:
 
     int run() {
         try {
-            telnet_.OpenConnection();
+            try {
+                telnet_.OpenConnection();
+            } catch (const EIdTelnetClientConnectError& e) {
+                // As the window's start says it: the reason, then the fixed line.
+                std::fprintf(stderr, "%s\n", connectFailureLine(telnet_.Host, telnet_.Port, e.SocketCode()).c_str());
+                throw;
+            }
         } catch (const std::exception& e) {
             std::fprintf(stderr, "%s\n", failureLine(telnet_.Host, telnet_.Port, e.what()).c_str());
             return 2;

@@ -12,6 +12,9 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <cstdio>
+
+#include "ConnectFailure.h"
 #include "IdException.h"
 #include "KeyMap.h"
 #include "OutputView.h"
@@ -132,12 +135,17 @@ TqTermMain::TqTermMain(QtermArgs args, QWidget* parent)
     IdTelnetDemo.OnDisconnected = [this](TIdComponent*) { IdTelnetDemoDisconnected(); };
 
     setUpFeatures();
+    setUpConnectTo();
     FormCreate();
 }
 
 // The component is a member: its destructor stops an open connection's reader thread
 // before any widget it reports to is gone.
-TqTermMain::~TqTermMain() { finishLog(); }
+TqTermMain::~TqTermMain() {
+    finishLog();
+    if (historySave_.joinable())
+        historySave_.join();
+}
 
 void TqTermMain::FormCreate() {
     if (args_.host.empty())
@@ -162,7 +170,13 @@ bool TqTermMain::FormShow() {
 void TqTermMain::connectFromFields() {
     IdTelnetDemo.Host = fromQ(edtServer->text());
     IdTelnetDemo.Port = spnedtPort->value();
-    IdTelnetDemo.OpenConnection();
+    try {
+        IdTelnetDemo.OpenConnection();
+    } catch (const EIdTelnetClientConnectError& e) {
+        // The box and the start-up line keep the fixed text; the shell also learns why.
+        std::fprintf(stderr, "%s\n", connectFailureLine(IdTelnetDemo.Host, IdTelnetDemo.Port, e.SocketCode()).c_str());
+        throw;
+    }
 }
 
 void TqTermMain::Connect1Click() { connectFromFields(); }
@@ -175,15 +189,21 @@ void TqTermMain::IdTelnetDemoConnected() {
     setStatus("Connected");
     sendPump_.attach(IdTelnetDemo.Binding().KeepOpen());
     openSessionLog();
+    recordHost();
 }
 
-void TqTermMain::IdTelnetDemoDisconnect() { close(); }
+void TqTermMain::IdTelnetDemoDisconnect() {
+    if (!switchingHost_)
+        close();
+}
 
 // Fires on the reader thread when the peer closed or an error ended the connection: the
 // close is carried out on the window thread, and not at all if the window is gone by then.
 void TqTermMain::IdTelnetDemoDisconnected() {
     std::string lost = IdTelnetDemo.LostError();
-    auto end = [this, lost = std::move(lost)] {
+    auto end = [this, lost = std::move(lost), session = session_.load()] {
+        if (switchingHost_ || session != session_.load())
+            return;
         if (!lost.empty())
             lostError_ = lost;
         scriptClosed();
@@ -255,14 +275,18 @@ bool TqTermMain::eventFilter(QObject* watched, QEvent* event) {
 // Bytes still waiting to be sent are dropped, pastes not yet encoded too, and a question still
 // open is closed unanswered.
 void TqTermMain::closeEvent(QCloseEvent* event) {
+    endSession();
+    if (question_)
+        question_->reject();
+    QMainWindow::closeEvent(event);
+}
+
+void TqTermMain::endSession() {
     pasteTimer_->stop();
     pastes_.clear();
     sendPump_.detach();
-    if (question_)
-        question_->reject();
     Memo1->flush();
     finishLog();
-    QMainWindow::closeEvent(event);
 }
 
 QString TqTermMain::statusText() const { return statusLabel_->text(); }

@@ -4,15 +4,19 @@
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "CommandLine.h"
+#include "ConnectDialog.h"
+#include "HostHistory.h"
 #include "KeyMap.h"
 #include "QtermConfig.h"
 #include "Script.h"
@@ -88,6 +92,8 @@ private:
     void setStatus(const QString& text);
     void showStatus();
     void sendFailed(std::exception_ptr error);
+    // Ends what belongs to the session (pastes, the send queue, the log), not the window.
+    void endSession();
 
     QtermArgs args_;
     std::string startError_;
@@ -196,6 +202,30 @@ private:
     bool logTimestamps_ = false;
     std::unique_ptr<SessionLog> log_;
     std::string logCarry_;  // the start of a row whose end has not arrived yet
+
+public:
+    // "接続先..." (mainform_connect.cpp): asks for a host, port and encoding and connects
+    // there as a connect from the command line does; a connected session ends first, after
+    // a question.
+    void ConnectTo1Click();
+    const HostHistory& hostHistory() const { return history_; }
+    QAction* ConnectTo1;
+    // Injected for tests: the dialog (nothing: cancelled), and the question before the open
+    // session to `host` is ended for another.
+    std::function<std::optional<ConnectChoice>(const std::vector<HostPort>& history, const ConnectChoice& current)>
+        askConnectTo;
+    std::function<bool(const QString& host)> confirmSwitchHost;
+
+private:
+    void setUpConnectTo();
+    // A connect that worked goes first in the history, in memory and, off the window
+    // thread, in the settings file.
+    void recordHost();
+    HostHistory history_;
+    std::string settingsPath_;
+    std::thread historySave_;
+    bool switchingHost_ = false;  // the session ends for another host: the window stays
+    std::atomic<int> session_{0};  // counts sessions ended that way; the reader's end of an older one is stale
 
 public:
     // qterm --script (mainform_script.cpp): runs script in the connected session; the user

@@ -59,7 +59,7 @@ void TqTermMain::setUpFeatures() {
                                    std::getenv("HOME"), &settingsWarning);
     if (!settingsWarning.empty())
         std::fprintf(stderr, "%s\n", settingsWarning.c_str());
-    logTimestamps_ = args_.logTimestamps || logSettings_.timestamps;
+    logTimestamps_ = !args_.noLogTimestamps && (args_.logTimestamps || logSettings_.timestamps);
     pasteTimer_ = new QTimer(this);
     pasteTimer_->setSingleShot(true);
     connect(pasteTimer_, &QTimer::timeout, this, [this] { reportingErrors([this] { encodePaste(); }); });
@@ -145,6 +145,10 @@ bool TqTermMain::featureKey(const QKeyEvent& e) {
     const auto mods = e.modifiers() & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
     const int key = e.key();
     const bool ctrl = mods & Qt::ControlModifier;
+    if (mods == (Qt::ControlModifier | Qt::ShiftModifier) && key == Qt::Key_N) {
+        reportingErrors([this] { ConnectTo1Click(); });
+        return true;
+    }
     if (mods == (Qt::ControlModifier | Qt::ShiftModifier) && key == Qt::Key_C) {
         copySelection();
         return true;

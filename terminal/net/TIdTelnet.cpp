@@ -37,8 +37,8 @@ void TIdTelnet::OpenConnection() {
       FReaderThread = reader->Start();
       FClosedSinceReader = false;
     }
-  } catch (const EIdSocketError&) {
-    throw EIdTelnetClientConnectError();
+  } catch (const EIdSocketError& e) {
+    throw EIdTelnetClientConnectError(e.ErrorCode());
   }
 }
 

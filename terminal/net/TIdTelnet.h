@@ -25,9 +25,15 @@ class EIdTelnetError : public EIdException {
   using EIdException::EIdException;
 };
 
+// Keeps the socket error it stands for, so the reason can be told beside the fixed text.
 class EIdTelnetClientConnectError : public EIdTelnetError {
  public:
-  EIdTelnetClientConnectError() : EIdTelnetError("server not responding") {}
+  explicit EIdTelnetClientConnectError(int socketCode = 0)
+      : EIdTelnetError("server not responding"), FSocketCode(socketCode) {}
+  int SocketCode() const { return FSocketCode; }
+
+ private:
+  int FSocketCode;
 };
 
 class EIdTelnetServerOnDataAvailableIsNil : public EIdTelnetError {

@@ -167,6 +167,28 @@ TEST_F(Scan, EndpointThatCannotBeMadeIsAnError) {
     EXPECT_EQ(r.out, "");
 }
 
+// A mistyped option gets one line that names it and a pointer to --help, not the whole
+// usage; nothing is scanned.
+TEST_F(Scan, UsageErrorsAreOneLineAndAHint) {
+    startSim(sampleAppliances(1));
+    const struct {
+        const char* args;
+        const char* line;
+    } cases[] = {
+        {"--bogus", "qlxsearch: unknown option --bogus"},
+        {"--address 127.0.0.1 --format xml", "qlxsearch: --format needs table, csv or json"},
+        {"--scan=1", "qlxsearch: --scan takes no value"},
+        {"--watch 2", "qlxsearch: --watch needs a number of seconds from 5 to 86400"},
+    };
+    for (const auto& c : cases) {
+        const Result r = scan(c.args);
+        EXPECT_EQ(r.status, 2) << c.args;
+        EXPECT_EQ(r.err, std::string(c.line) + "\nTry 'qlxsearch --help'.\n") << c.args;
+        EXPECT_EQ(r.out, "") << c.args;
+    }
+    EXPECT_TRUE(sim->requests().empty());
+}
+
 // A bad probe, on the command line or in the settings file, stops the scan before it
 // sends anything.
 TEST_F(Scan, BadProbesAreRefused) {

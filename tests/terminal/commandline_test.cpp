@@ -129,3 +129,25 @@ TEST(CommandLine, ScriptOptions) {
     for (const char* opt : {"--script FILE", "--batch"})
         EXPECT_NE(usage.find(opt), std::string::npos) << opt;
 }
+
+// --no-log-timestamps turns the stamps off whatever the settings say; of it and
+// --log-timestamps the later one counts.
+TEST(CommandLine, NoLogTimestamps) {
+    struct Case {
+        std::vector<std::string> args;
+        bool stamps, noStamps;
+    };
+    const Case cases[] = {
+        {{"h"}, false, false},
+        {{"--no-log-timestamps", "h"}, false, true},
+        {{"--log-timestamps", "--no-log-timestamps"}, false, true},
+        {{"--no-log-timestamps", "--log-timestamps"}, true, false},
+    };
+    for (const Case& c : cases) {
+        const CommandLine cl = parseCommandLine(c.args);
+        EXPECT_EQ(cl.action, CommandLine::Action::Run);
+        EXPECT_EQ(cl.args.logTimestamps, c.stamps) << c.args[0];
+        EXPECT_EQ(cl.args.noLogTimestamps, c.noStamps) << c.args[0];
+    }
+    EXPECT_EQ(parseCommandLine({"--no-log-timestamps=1"}).action, CommandLine::Action::UsageError);
+}

@@ -86,7 +86,7 @@ TEST(QtermFeatures, MenuItemsFollowTheConnectionItems) {
     for (QAction* a : items)
         texts.push_back(a->isSeparator() ? "|" : a->text());
     const std::vector<QString> want = {
-        "&Connect", "&Disconnect", "|", toQ(sj("コピー")), toQ(sj("貼り付け")), toQ(sj("すべて選択")),
+        "&Connect", "&Disconnect", "|", toQ(sj("接続先...")), "|", toQ(sj("コピー")), toQ(sj("貼り付け")), toQ(sj("すべて選択")),
         toQ(sj("貼り付けの行間隔...")), "|", toQ(sj("ログ記録...")), toQ(sj("タイムスタンプを付ける")), toQ(sj("文字コード"))};
     EXPECT_EQ(texts, want);
     std::vector<QString> encodings;
@@ -336,6 +336,32 @@ TEST(QtermFeatures, MenuStartsAndStopsTheLog) {
     ASSERT_TRUE(s.shows("before\nduring\nprompt\nafter\n"));
     EXPECT_EQ(bytesOf(path), "during\nprom\n");
     EXPECT_TRUE(box.shown.empty());
+}
+
+// --no-log-timestamps wins over a settings file that turns the stamps on: the session's
+// log has none, and the menu item starts unchecked.
+TEST(QtermFeatures, NoLogTimestampsOverridesTheSettingsFile) {
+    ErrorBoxes box;
+    TempDir conf;
+    EnvVar xdg("XDG_CONFIG_HOME", conf.path.string());
+    const fs::path logs = conf.path / "logs";
+    fs::create_directories(conf.path / "qterm");
+    std::ofstream(conf.path / "qterm" / "qterm.ini") << "[log]\ndir=" << logs.string() << "\ntimestamps=1\n";
+    TestHost host;
+    std::string path;
+    {
+        TqTermMain w(std::vector<std::string>{"--no-log-timestamps", "127.0.0.1", host.port()});
+        w.logClock = [] { return kWhen; };
+        ASSERT_TRUE(w.FormShow());
+        w.show();
+        EXPECT_FALSE(w.LogTimestamps1->isChecked());
+        ASSERT_NE(w.sessionLog(), nullptr);
+        path = w.sessionLog()->path();
+        host.send("login: \r\n");
+        host.close();
+        ASSERT_TRUE(waitFor([&] { return !w.isVisible(); }));
+    }
+    EXPECT_EQ(bytesOf(path), "login: \n");
 }
 
 // With [log] dir in the settings file every session is logged there under its host,

@@ -171,7 +171,8 @@ TEST(QtermScriptBatch, BadScriptOrFailedConnectExitsTwo) {
         {"expect login:\nsend \\q\n", {kPasswordEnv}, false, "S:2: unknown escape \\q\n"},
         {"expect login:\nsendenv APPLIANCE_PASSWORD\n", {}, false,
          "S:2: environment variable APPLIANCE_PASSWORD is not set\n"},
-        {"expect login:\n", {}, true, "127.0.0.1 port P: server not responding.\n"},
+        {"expect login:\n", {}, true,
+         "127.0.0.1:P: 接続が拒否されました (Connection refused)\nqterm: 127.0.0.1 port P: server not responding.\n"},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -183,8 +184,9 @@ TEST(QtermScriptBatch, BadScriptOrFailedConnectExitsTwo) {
         std::string err = c.err;
         if (err.rfind("S:", 0) == 0)
             err.replace(0, 1, script);
-        if (auto p = err.find("port P"); p != std::string::npos)
-            err.replace(p + 5, 1, port);
+        for (const char* mark : {":P:", "port P"})
+            if (auto p = err.find(mark); p != std::string::npos)
+                err.replace(p + std::string(mark).find('P'), 1, port);
         EXPECT_EQ(o.status, 2) << c.script;
         EXPECT_EQ(o.err, "qterm: " + err);
         EXPECT_EQ(o.out, "");

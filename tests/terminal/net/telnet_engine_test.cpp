@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "IdSocketErrors.h"
 #include "LoopbackServer.h"
 #include "QueueDispatcher.h"
 
@@ -178,6 +179,7 @@ TEST_F(TelnetEngine, ConnectFailuresBecomeServerNotResponding) {
     FAIL() << "connect to a closed port succeeded";
   } catch (const EIdTelnetClientConnectError& e) {
     EXPECT_STREQ(e.what(), "server not responding");
+    EXPECT_EQ(e.SocketCode(), WSAECONNREFUSED);  // kept for the reason line
   }
   EXPECT_EQ(events, (std::vector<std::string>{"connect", "disconnected", "disconnect"}));
 
@@ -299,6 +301,7 @@ TEST_F(TelnetEngine, UnansweredConnectIsServerNotResponding) {
     FAIL() << "connected";
   } catch (const EIdTelnetClientConnectError& e) {
     EXPECT_STREQ(e.what(), "server not responding");
+    EXPECT_EQ(e.SocketCode(), WSAETIMEDOUT);
   }
   EXPECT_EQ(events, (std::vector<std::string>{"connect", "disconnected", "disconnect"}));
   EXPECT_EQ(telnet.LostError(), "");
