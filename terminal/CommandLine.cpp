@@ -18,7 +18,7 @@ std::optional<int> positiveInt(const std::string& text) {
 }
 
 // Options with a value take it from "--name=value" or from the next argument.
-enum class Opt { Help, Version, Log, LogTimestamps, NoLogTimestamps, Encoding, ConnectTimeout, Reconnect };
+enum class Opt { Help, Version, Log, LogTimestamps, NoLogTimestamps, Encoding, ConnectTimeout, Reconnect, Script, Batch };
 struct OptionRow {
     const char* name;
     Opt opt;
@@ -33,6 +33,8 @@ constexpr OptionRow kOptions[] = {
     {"--encoding", Opt::Encoding, true},
     {"--connect-timeout", Opt::ConnectTimeout, true},
     {"--reconnect", Opt::Reconnect, false},
+    {"--script", Opt::Script, true},
+    {"--batch", Opt::Batch, false},
 };
 
 // An empty result: the value is taken. Otherwise what is wrong with it.
@@ -54,6 +56,11 @@ std::string applyValue(Opt opt, const std::string& value, QtermArgs& a) {
             return {};
         }
         return "--connect-timeout needs a whole number of seconds from 1 to 2147483: " + value;
+    case Opt::Script:
+        if (value.empty())
+            return "--script needs a file name";
+        a.scriptFile = value;
+        return {};
     default:
         return {};
     }
@@ -116,6 +123,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
                     c.args.logTimestamps = row->opt == Opt::LogTimestamps;
                     c.args.noLogTimestamps = !c.args.logTimestamps;
                 }
+                c.args.batch |= row->opt == Opt::Batch;
             }
         } else if (eq != std::string::npos) {
             wrong = applyValue(row->opt, arg.substr(eq + 1), c.args);
@@ -132,6 +140,11 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
         if (plain.size() > 1 && !plain[1].empty())
             c.args.port = portFromText(plain[1]);
     }
+    // A script runs in a session, and only a script runs without a window.
+    if (c.error.empty() && c.args.batch && c.args.scriptFile.empty())
+        c.error = "--batch needs --script FILE";
+    if (c.error.empty() && !c.args.scriptFile.empty() && c.args.host.empty())
+        c.error = "--script needs a HOST";
     c.action = help                ? CommandLine::Action::Help
                : version           ? CommandLine::Action::Version
                : !c.error.empty()  ? CommandLine::Action::UsageError
@@ -143,6 +156,7 @@ QtermArgs parseQtermArgs(const std::vector<std::string>& args) { return parseCom
 
 std::string usageText() {
     return "Usage: qterm [options] [HOST [PORT]]\n"
+           "       qterm --script FILE [--batch] [options] HOST [PORT]\n"
            "Opens a telnet connection to HOST (a name or dotted IPv4 address) on PORT\n"
            "(default 23) in a terminal window. Without HOST the window waits: choose the host\n"
            "with \"接続先...\" (Ctrl+Shift+N) in its right-click menu.\n"
@@ -156,6 +170,10 @@ std::string usageText() {
            "  --connect-timeout SECONDS   give up connecting after SECONDS (default 15)\n"
            "  --reconnect                 when the host ends the session, keep the window\n"
            "                              and connect again after 1, 2, 4 ... 30 s\n"
+           "  --script FILE               run the script FILE in the session (expect, send,\n"
+           "                              sendln, sendenv, sleep, timeout, log, disconnect)\n"
+           "  --batch                     with --script: no window; the shown text goes to\n"
+           "                              standard output, the script's end disconnects\n"
            "  --help                      show this text and exit\n"
            "  --version                   show the version and exit\n"
            "\n"

@@ -14,6 +14,8 @@ struct QtermArgs {
     Encoding encoding = Encoding::Cp932;
     int connectTimeoutSeconds = 15;
     bool reconnect = false;  // --reconnect: a session the host ends is taken up again
+    std::string scriptFile;  // --script: run this script in the session
+    bool batch = false;      // --batch: the script's session without a window
 };
 
 // What main() does with the command line.

@@ -233,12 +233,16 @@ void TqTermMain::IdTelnetDemoDisconnected() {
             return;
         if (!lost.empty())
             lostError_ = lost;
+        scriptClosed();
         close();
     };
     dispatcher_.RunOrPost(std::move(end));
 }
 
-void TqTermMain::IdTelnetDemoDataAvailable(const std::string& Buffer) { Memo1->append(Buffer); }
+void TqTermMain::IdTelnetDemoDataAvailable(const std::string& Buffer) {
+    Memo1->append(Buffer);
+    scriptReceived(Buffer);
+}
 
 bool TqTermMain::outputPending() const { return Memo1->pending(); }
 

@@ -20,6 +20,7 @@
 #include "KeyMap.h"
 #include "QtermConfig.h"
 #include "ReconnectSchedule.h"
+#include "Script.h"
 #include "QtSendPump.h"
 #include "QtWindowDispatcher.h"
 #include "SessionLog.h"
@@ -39,6 +40,7 @@ class QTimer;
 class OutputView;
 class TIdConnectAttempt;
 class FindBar;
+class ScriptDriver;
 
 class TqTermMain : public QMainWindow {
 public:
@@ -261,4 +263,26 @@ private:
     std::thread historySave_;
     bool switchingHost_ = false;  // the session ends for another host: the window stays
     std::atomic<int> session_{0};  // counts sessions ended that way; the reader's end of an older one is stale
+
+public:
+    // qterm --script (mainform_script.cpp): runs script in the connected session; the user
+    // sees everything and may type. A failure is said once on stderr; the window stays the
+    // user's, unless the host has closed it.
+    void runScript(Script script);
+    // Nothing while no script was given or it still runs; else how it ended: 0 at its end,
+    // 1 or 2 as its failure says.
+    std::optional<int> scriptStatus() const;
+    // The session is over: a script still running fails, as when the host closed.
+    void endScript();
+    std::function<void(int status)> scriptEnded;  // for tests: once, at the script's end
+
+private:
+    class WindowScript;
+    // The script's send: the bytes as they are, behind a paste still being encoded.
+    void sendScripted(std::string bytes);
+    // What the script sees of the session: each received chunk, the encoding, the host's close.
+    void scriptReceived(const std::string& chunk);
+    void scriptEncoding(Encoding enc);
+    void scriptClosed();
+    std::shared_ptr<WindowScript> script_;
 };

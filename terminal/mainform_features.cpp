@@ -341,6 +341,7 @@ void TqTermMain::setLineDelayMs(int ms) { pasteSettings_.lineDelayMs = std::clam
 void TqTermMain::setEncoding(Encoding enc) {
     encoding_ = enc;
     Memo1->setEncoding(enc);
+    scriptEncoding(enc);
     for (QAction* a : EncodingGroup1->actions())
         if (a->data().toInt() == static_cast<int>(enc))
             a->setChecked(true);

@@ -124,6 +124,34 @@ TEST(CommandLine, UsageAndErrors) {
     EXPECT_EQ(versionText().back(), '\n');
 }
 
+// --script and --batch: a script needs a host, and only a script runs without a window.
+TEST(CommandLine, ScriptOptions) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string script;
+        bool batch;
+        std::string error;  // empty: runs
+    };
+    const Case cases[] = {
+        {{"--script", "b.qts", "h"}, "b.qts", false, ""},
+        {{"h", "--batch", "--script=b.qts"}, "b.qts", true, ""},
+        {{"--batch", "h"}, "", true, "--batch needs --script FILE"},
+        {{"--script", "b.qts"}, "b.qts", false, "--script needs a HOST"},
+        {{"--script=", "h"}, "", false, "--script needs a file name"},
+        {{"--batch=1", "--script", "b.qts", "h"}, "b.qts", false, "--batch takes no value"},
+    };
+    for (const Case& c : cases) {
+        const CommandLine cl = parseCommandLine(c.args);
+        EXPECT_EQ(cl.error, c.error) << c.args[0];
+        EXPECT_EQ(cl.action, c.error.empty() ? CommandLine::Action::Run : CommandLine::Action::UsageError);
+        EXPECT_EQ(cl.args.scriptFile, c.script) << c.args[0];
+        EXPECT_EQ(cl.args.batch, c.batch) << c.args[0];
+    }
+    const std::string usage = usageText();
+    for (const char* opt : {"--script FILE", "--batch"})
+        EXPECT_NE(usage.find(opt), std::string::npos) << opt;
+}
+
 // --no-log-timestamps turns the stamps off whatever the settings say; of it and
 // --log-timestamps the later one counts.
 TEST(CommandLine, NoLogTimestamps) {
