@@ -10,7 +10,8 @@ namespace stdoutput {
 
 bool write(std::string_view text) {
     errno = 0;
-    const bool whole = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+    // An empty view may hold no pointer at all, which fwrite must not be given.
+    const bool whole = text.empty() || std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
     const int writeErr = errno;
     const bool flushed = std::fflush(stdout) == 0;
     if (!whole && writeErr != 0)
