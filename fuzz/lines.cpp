@@ -75,6 +75,23 @@ Screen screenOf(const LineAssembly& a) {
     return s;
 }
 
+// Takes off the front of the view's last line what an update cuts there: whole rows, then
+// UTF-16 units of the row that stays.
+std::string cutFront(std::string& last, const LineAssembly::Update& u) {
+    for (std::size_t r = 0; r < u.cutRows; ++r) {
+        const std::size_t lf = last.find('\n');
+        if (lf == std::string::npos) return "an update cuts rows the view does not have";
+        last.erase(0, lf + 1);
+    }
+    for (std::size_t units = 0; units < u.cutUnits;) {
+        if (last.empty() || last[0] == '\n') return "an update cuts text the view does not have";
+        const std::size_t n = utf8Length(static_cast<unsigned char>(last[0]));
+        units += utf16Length(std::string_view(last).substr(0, n));
+        last.erase(0, n);
+    }
+    return "";
+}
+
 // A view that applies the updates as the window does, taking back `erased` UTF-16 units.
 std::string followConsole(std::deque<std::string>& view, const LineAssembly& a, LineAssembly::Update u) {
     const auto& all = a.lines();
@@ -83,17 +100,7 @@ std::string followConsole(std::deque<std::string>& view, const LineAssembly& a, 
     if (u.kept > 0) {
         if (view.size() != u.firstChanged + 1) return "an update keeps a line the view does not end with";
         std::string& last = view.back();
-        for (std::size_t r = 0; r < u.cutRows; ++r) {
-            const std::size_t lf = last.find('\n');
-            if (lf == std::string::npos) return "an update cuts rows the view does not have";
-            last.erase(0, lf + 1);
-        }
-        for (std::size_t units = 0; units < u.cutUnits;) {
-            if (last.empty() || last[0] == '\n') return "an update cuts text the view does not have";
-            const std::size_t n = utf8Length(static_cast<unsigned char>(last[0]));
-            units += utf16Length(std::string_view(last).substr(0, n));
-            last.erase(0, n);
-        }
+        if (std::string wrong = cutFront(last, u); !wrong.empty()) return wrong;
         if (u.kept > last.size() || utf16Length(std::string_view(last).substr(u.kept)) != u.erased)
             return "an update takes back other text than the view has";
         last.resize(u.kept);
@@ -132,17 +139,7 @@ std::string followShare(std::deque<std::string>& view, LineAssembly& a, std::siz
     if (u.kept > 0) {
         if (view.size() != line + 1) return "a held-back update keeps a line the view does not end with";
         std::string& last = view.back();
-        for (std::size_t r = 0; r < u.cutRows; ++r) {
-            const std::size_t lf = last.find('\n');
-            if (lf == std::string::npos) return "a held-back update cuts rows the view does not have";
-            last.erase(0, lf + 1);
-        }
-        for (std::size_t units = 0; units < u.cutUnits;) {
-            if (last.empty() || last[0] == '\n') return "an update cuts text the view does not have";
-            const std::size_t n = utf8Length(static_cast<unsigned char>(last[0]));
-            units += utf16Length(std::string_view(last).substr(0, n));
-            last.erase(0, n);
-        }
+        if (std::string wrong = cutFront(last, u); !wrong.empty()) return wrong;
         if (u.kept > last.size() || utf16Length(std::string_view(last).substr(u.kept)) != u.erased)
             return "a held-back update takes back other text than the view has";
         last.resize(u.kept);

@@ -32,7 +32,7 @@
 #include "noroute.h"
 #include "portlock.h"
 #include "qtext.h"
-#include "waituntil.h"
+#include "../waituntil.h"
 
 namespace {
 

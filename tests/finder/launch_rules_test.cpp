@@ -10,7 +10,7 @@
 #include "Launch.h"
 #include "children.h"
 #include "cp932.h"
-#include "waituntil.h"
+#include "../waituntil.h"
 
 namespace fs = std::filesystem;
 

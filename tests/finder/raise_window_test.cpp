@@ -8,7 +8,7 @@
 #include "RaiseChannel.h"
 #include "RaiseWatch.h"
 #include "Unit1.h"
-#include "waituntil.h"
+#include "../waituntil.h"
 #include "fakes.h"
 
 namespace fs = std::filesystem;

@@ -23,7 +23,7 @@
 #include "fakes.h"
 #include "portlock.h"
 #include "qtext.h"
-#include "waituntil.h"
+#include "../waituntil.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <sstream>
 #include <string>
 
-#include "../finder/waituntil.h"
+#include "../waituntil.h"
 #include "LoopbackServer.h"
 #include "OutputView.h"
 #include "program_run.h"

@@ -36,6 +36,7 @@
 #include "program_run.h"
 #include "qtext.h"
 #include "scratch.h"
+#include "../waituntil.h"
 
 namespace {
 
@@ -48,21 +49,6 @@ struct Settings {
         std::ofstream(dir.path / "qterm" / "qterm.ini") << ini;
     }
 };
-
-// Runs the event loop (nested in the program's) until done() or ms have passed.
-bool runUntil(const std::function<bool()>& done, int ms = 60000) {
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, [&] {
-        if (done())
-            loop.quit();
-    });
-    check.start(5);
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    if (!done())
-        loop.exec();
-    return done();
-}
 
 // Numbered lines of about 80 bytes, each ended by a bare line break as a clipboard has it.
 QString pasteLines(int count, char fill = '.') {
@@ -101,7 +87,7 @@ struct HeldHost {
 // Pastes text and lets the loop run until it is encoded and queued (or refused).
 void paste(TqTermMain& w, const QString& text) {
     w.pasteText(text);
-    EXPECT_TRUE(runUntil([&] { return !w.pasting(); })) << "the paste was never queued";
+    EXPECT_TRUE(waitUntil([&] { return !w.pasting(); }, 60000)) << "the paste was never queued";
 }
 
 std::string lastShownLine(TqTermMain& w, int back = 1) {
@@ -161,9 +147,9 @@ TEST(QtermSending, AHostThatNeverReadsLeavesTheWindowWorking) {
             } else {
                 paste(w, text);
                 EXPECT_GT(w.sendWaiting(), 0u);
-                EXPECT_TRUE(runUntil([&] { return ticks >= 30; })) << "the window's timers stopped";
+                EXPECT_TRUE(waitUntil([&] { return ticks >= 30; }, 60000)) << "the window's timers stopped";
                 // The count is refreshed at most every 100 ms, and the kernel may still take bytes.
-                runUntil([&] { return w.statusText() == QString("Sending: %1 bytes left").arg(w.sendWaiting()); }, 5000);
+                waitUntil([&] { return w.statusText() == QString("Sending: %1 bytes left").arg(w.sendWaiting()); }, 5000);
             }
             waiting = w.sendWaiting();
             status = w.statusText();
@@ -230,11 +216,11 @@ TEST(QtermSending, EchoThroughSmallBuffers) {
         w.pasteText(text);
         encodingWhenTyped = w.pasting();
         QTest::keyClicks(w.Memo1, "en");
-        EXPECT_TRUE(runUntil([&] { return !w.pasting(); }));
+        EXPECT_TRUE(waitUntil([&] { return !w.pasting(); }, 60000));
         waitingWhenTyped = w.sendWaiting();
         QTest::keyClicks(w.Memo1, "d");
         QTest::keyClick(w.Memo1, Qt::Key_Return);
-        done = runUntil([&] { return w.sendWaiting() == 0 && !w.outputPending() && lastShownLine(w) == "end"; });
+        done = waitUntil([&] { return w.sendWaiting() == 0 && !w.outputPending() && lastShownLine(w) == "end"; }, 60000);
         seconds = double(clock.elapsed()) / 1000;
         shownLast = lastShownLine(w);
         shownBefore = lastShownLine(w, 2);
@@ -322,7 +308,7 @@ TEST(QtermSending, PacedPasteKeepsTheDelayBetweenLines) {
             EXPECT_EQ(w.lineDelayMs(), kDelayMs);
             w.pasteText(text);
             QTest::keyClick(w.Memo1, Qt::Key_Exclam);
-            EXPECT_TRUE(runUntil([&] { return w.sendWaiting() == 0; }));
+            EXPECT_TRUE(waitUntil([&] { return w.sendWaiting() == 0; }, 60000));
             w.Disconnect1->trigger();
         });
         EXPECT_EQ(r.status, 0);
@@ -376,7 +362,7 @@ TEST(QtermSending, PreviewSendsTheEditedTextAndCancelNothing) {
         });
         paste(w, large);
         QTest::keyClick(w.Memo1, Qt::Key_Z);
-        EXPECT_TRUE(runUntil([&] { return w.sendWaiting() == 0; }));
+        EXPECT_TRUE(waitUntil([&] { return w.sendWaiting() == 0; }, 60000));
         w.Disconnect1->trigger();
     });
     EXPECT_EQ(r.status, 0);
@@ -442,7 +428,7 @@ TEST(QtermSending, HostEndingTheSessionDuringAQuestionSendsNothing) {
             if (q == Question::AnswersSendAfterTheEnd) {
                 w.previewPaste = [&](const QString& t, std::size_t, std::size_t) -> std::optional<QString> {
                     endNow.set_value();
-                    runUntil([&] { return !w.isVisible(); });
+                    waitUntil([&] { return !w.isVisible(); }, 60000);
                     return t;
                 };
             } else {
@@ -514,7 +500,7 @@ TEST(QtermSending, SendErrorFromTheQueueIsShownAsATypedKeysIs) {
             waiting = w.sendWaiting();
             FaultyStack::SendError = c.code;
             host.release();  // the host reads now, so the socket can take more: the queue's write fails
-            EXPECT_TRUE(runUntil([&] { return w.sendWaiting() == 0; }));
+            EXPECT_TRUE(waitUntil([&] { return w.sendWaiting() == 0; }, 60000));
             FaultyStack::SendError = 0;
             QTimer::singleShot(300, &w, [&] {
                 openAfter = w.isVisible();

@@ -27,6 +27,7 @@
 #include "OutputView.h"
 #include "guardedapp.h"
 #include "mainform.h"
+#include "../waituntil.h"
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -38,22 +39,6 @@ struct NoErrorBox {
     NoErrorBox() { app()->setErrorSink([](const std::string& m) { ADD_FAILURE() << "error box: " << m; }); }
     static GuardedApplication* app() { return static_cast<GuardedApplication*>(QCoreApplication::instance()); }
 };
-
-// Runs the event loop until done() or ms have passed. A real loop, not QTest::qWaitFor, which
-// sleeps between its rounds and so would hold each chunk the reader hands over.
-bool waitFor(const std::function<bool()>& done, int ms = 10000) {
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, [&] {
-        if (done())
-            loop.quit();
-    });
-    check.start(5);
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    if (!done())
-        loop.exec();
-    return done();
-}
 
 // Waits until everything sent on fd has been taken by the peer's kernel.
 void AwaitSent(int fd) {
@@ -102,7 +87,7 @@ TEST(QtermSessionFault, ResetInTheMiddleOfAStream) {
     connected.set_value();
     ASSERT_TRUE(up);
     w.show();
-    ASSERT_TRUE(waitFor([&] { return !w.isVisible(); })) << "the window stayed open after the reset";
+    ASSERT_TRUE(waitUntil([&] { return !w.isVisible(); })) << "the window stayed open after the reset";
     const auto closedAt = Clock::now();
     const QString shown = w.Memo1->toPlainText();
     EXPECT_EQ(w.lostError(), "Socket Error # 10054\r\nConnection reset by peer.");
@@ -130,11 +115,11 @@ TEST(QtermSessionFault, HalfCloseEndsTheSessionCleanly) {
     TqTermMain w({"127.0.0.1", std::to_string(server.Port())});
     ASSERT_TRUE(w.FormShow());
     w.show();
-    ASSERT_TRUE(waitFor([&] { return !w.isVisible(); }));
+    ASSERT_TRUE(waitUntil([&] { return !w.isVisible(); }));
     EXPECT_EQ(w.Memo1->toPlainText(), "last words\nno newline");
     EXPECT_EQ(w.lostError(), "");
     auto f = hostSawClose.get_future();
-    ASSERT_TRUE(waitFor([&] { return f.wait_for(0s) == std::future_status::ready; }));
+    ASSERT_TRUE(waitUntil([&] { return f.wait_for(0s) == std::future_status::ready; }));
     std::printf("half-close: the host saw qterm's close after %.1f ms\n", f.get() * 1000);
 }
 
@@ -158,7 +143,7 @@ TEST(QtermSessionFault, SilentHostKeepsTheWindowUsable) {
     w.Disconnect1->trigger();
     EXPECT_FALSE(w.isVisible());
     auto f = got.get_future();
-    ASSERT_TRUE(waitFor([&] { return f.wait_for(0s) == std::future_status::ready; }));
+    ASSERT_TRUE(waitUntil([&] { return f.wait_for(0s) == std::future_status::ready; }));
     EXPECT_EQ(f.get(), "k");
     EXPECT_EQ(w.lostError(), "");
 }
@@ -185,7 +170,7 @@ TEST(QtermSessionFault, FloodFromAHostThatNeverReads) {
         QTextBlock b = w.Memo1->document()->lastBlock();  // the empty line after the last break
         return b.previous().text();
     };
-    const bool whole = waitFor([&] { return lastShownLine() == last; }, 60000);
+    const bool whole = waitUntil([&] { return lastShownLine() == last; }, 60000);
     const double took = secondsSince(start);
     EXPECT_TRUE(whole) << "the last line never arrived";
     EXPECT_TRUE(w.isVisible());

@@ -1,12 +1,13 @@
 #pragma once
-// Runs the event loop without pauses until `done` holds (QTest::qWaitFor sleeps between
-// passes, which would leave datagrams unread at the socket changes of a run).
+// Runs the event loop without pauses until `done` holds or the time is up (QTest::qWaitFor
+// sleeps between passes, which would leave datagrams unread at the socket changes of a run,
+// and hold each chunk a reader thread hands over).
 #include <QEventLoop>
 #include <QObject>
 #include <QTimer>
 
 template <typename F>
-bool waitUntil(F done, int timeoutMs) {
+bool waitUntil(F done, int timeoutMs = 10000) {
     QEventLoop loop;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
