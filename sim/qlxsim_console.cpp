@@ -2,6 +2,7 @@
 // they answer the finder's discovery request (from loopback only), but each appliance has
 // its own loopback address 127.0.1.N and serves there a telnet console and a web page.
 // Usage: qlxsim_console [--count N] [--telnet-port P] [--web-port P]
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -14,25 +15,51 @@
 namespace {
 volatile std::sig_atomic_t quit = 0;
 void onSignal(int) { quit = 1; }
+
+constexpr const char* kUsage =
+    "Usage: qlxsim_console [--count N] [--telnet-port P] [--web-port P]\n"
+    "Simulated appliances with a telnet console and a web page each, on 127.0.1.N.\n"
+    "\n"
+    "  --count N          N appliances (default 5)\n"
+    "  --telnet-port P    the consoles' TCP port (default 2323)\n"
+    "  --web-port P       the web pages' TCP port (default 8080)\n"
+    "  --help             show this text and exit\n";
+
+// One line naming the fault and the hint; the status for a bad command line.
+int usageError(const std::string& fault) {
+    std::fprintf(stderr, "qlxsim_console: %s\nTry 'qlxsim_console --help'.\n", fault.c_str());
+    return 2;
+}
+
+// A whole number, or nothing.
+bool number(const char* text, int& out) {
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || errno != 0 || v < 0 || v > 1000000)
+        return false;
+    out = static_cast<int>(v);
+    return true;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
     int count = 5;
     ApplianceServices::Options services;
     for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (i + 1 >= argc) {
-            std::fprintf(stderr, "usage: qlxsim_console [--count N] [--telnet-port P] [--web-port P]\n");
-            return 2;
+        const std::string a = argv[i];
+        if (a == "--help") {
+            std::fputs(kUsage, stdout);
+            return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 2;
         }
-        int v = std::atoi(argv[++i]);
-        if (a == "--count") count = v;
-        else if (a == "--telnet-port") services.telnetPort = v;
-        else if (a == "--web-port") services.webPort = v;
-        else {
-            std::fprintf(stderr, "usage: qlxsim_console [--count N] [--telnet-port P] [--web-port P]\n");
-            return 2;
-        }
+        int* target = a == "--count" ? &count : a == "--telnet-port" ? &services.telnetPort
+                      : a == "--web-port" ? &services.webPort : nullptr;
+        if (!target)
+            return usageError("unknown option " + a);
+        if (i + 1 >= argc)
+            return usageError(a + " needs a value");
+        if (!number(argv[++i], *target))
+            return usageError(a + " needs a whole number: " + argv[i]);
     }
     auto list = sampleAppliances(count);
     for (std::size_t i = 0; i < list.size(); ++i)

@@ -119,7 +119,7 @@ TEST(QtermProgram, FailedConnectSaysWhy) {
 }
 
 // A usage error is one line naming the fault and the hint, status 2; --help is status 0.
-TEST(QtermProgram, UsageErrorsOfQtermAndQlxsim) {
+TEST(QtermProgram, UsageErrorsOfQtermAndTheSimulators) {
     struct Case {
         std::vector<std::string> command;
         std::string fault;  // empty: --help, status 0 and nothing on stderr
@@ -135,6 +135,10 @@ TEST(QtermProgram, UsageErrorsOfQtermAndQlxsim) {
         {{QLXSIM_PATH, "--delay", "soon"}, "qlxsim: --delay needs a whole number: soon"},
         {{QLXSIM_PATH, "--file"}, "qlxsim: --file needs a value"},
         {{QLXSIM_PATH, "--help"}, ""},
+        {{QLXSIM_CONSOLE_PATH, "--web"}, "qlxsim_console: unknown option --web"},
+        {{QLXSIM_CONSOLE_PATH, "--count"}, "qlxsim_console: --count needs a value"},
+        {{QLXSIM_CONSOLE_PATH, "--telnet-port", "x"}, "qlxsim_console: --telnet-port needs a whole number: x"},
+        {{QLXSIM_CONSOLE_PATH, "--help"}, ""},
     };
     for (const Case& c : cases) {
         Outcome o = runProgram(c.command);
