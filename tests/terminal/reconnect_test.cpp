@@ -12,8 +12,10 @@
 #include <fstream>
 #include <future>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "../waituntil.h"
 #include "LoopbackServer.h"
@@ -196,4 +198,41 @@ TEST(QtermReconnect, WithoutTheOptionTheHostsEndClosesTheWindow) {
         EXPECT_TRUE(r.boxes.empty());
         EXPECT_EQ(fileText(log), "only session\n");
     }
+}
+
+// "接続先..." while a lost session waits to be taken up: the chosen host is connected, and
+// the old one is given up, so no later attempt of its timetable takes the window back there.
+TEST(QtermReconnect, AnotherHostChosenWhileWaitingGivesTheOldOneUp) {
+    FirstSession first(false);
+    SecondSession other;
+    other.comeBack(0);
+    const int otherPort = other.host->Port();
+    bool asked = false;
+    std::string status;
+    RunOutcome r = runWithBoxes({"--reconnect", "127.0.0.1", std::to_string(first.port())}, [&](TqTermMain& w) {
+        ASSERT_TRUE(waitUntil([&] { return shows(w, "prompt> "); }, kLimitMs));
+        first.goAway();
+        ASSERT_TRUE(waitUntil([&] { return statusStarts(w, "Reconnecting in 1 s"); }, kLimitMs));
+        w.askConnectTo = [&](const std::vector<HostPort>&, const ConnectChoice& current) {
+            ConnectChoice c = current;
+            c.target = {"127.0.0.1", otherPort};
+            return std::optional<ConnectChoice>(c);
+        };
+        w.confirmSwitchHost = [&](const QString&) { return asked = true; };
+        w.ConnectTo1->trigger();
+        ASSERT_TRUE(waitUntil([&] { return shows(w, "second session"); }, kLimitMs));
+        // Past the old timetable's first and second attempts: none of them may come.
+        waitUntil([] { return false; }, 3500);
+        status = w.statusText().toStdString();
+        EXPECT_FALSE(w.Reconnect1->isVisible());
+        QTest::keyClick(w.Memo1, Qt::Key_X);
+        EXPECT_TRUE(waitUntil([&] { return other.heard.wait_for(0s) == std::future_status::ready; }, kLimitMs));
+        w.close();
+    });
+    EXPECT_FALSE(asked) << "nothing was connected to ask about";
+    EXPECT_EQ(status, "Connected");
+    ASSERT_EQ(other.heard.wait_for(0s), std::future_status::ready);
+    EXPECT_EQ(other.heard.get(), "x");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.boxes.empty());
 }
