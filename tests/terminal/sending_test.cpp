@@ -17,13 +17,16 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <time.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FaultyStack.h"
@@ -256,6 +259,36 @@ struct TimingHost {
                               const int on = 1;
                               ::setsockopt(listener, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
                           }};
+    TimingHost() { awaitKernelTimestamps(); }
+
+    // The kernel turns receive timestamps on for everyone a little after the first socket
+    // asks (deferred work, late on a busy machine); bytes that come before carry none. A
+    // datagram to ourselves shows when they are on, and the listener keeps them on.
+    static void awaitKernelTimestamps() {
+        const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
+        const int on = 1;
+        ::setsockopt(s, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+        sockaddr_in self{};
+        self.sin_family = AF_INET;
+        self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof self;
+        ::bind(s, reinterpret_cast<sockaddr*>(&self), sizeof self);
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&self), &len);
+        for (int tries = 0; tries < 500; ++tries) {
+            ::sendto(s, "t", 1, 0, reinterpret_cast<sockaddr*>(&self), sizeof self);
+            char c, control[256];
+            iovec io{&c, 1};
+            msghdr m{};
+            m.msg_iov = &io;
+            m.msg_iovlen = 1;
+            m.msg_control = control;
+            m.msg_controllen = sizeof control;
+            if (::recvmsg(s, &m, 0) == 1 && CMSG_FIRSTHDR(&m) != nullptr)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ::close(s);
+    }
 
     static std::vector<Byte> readTimed(int fd) {
         std::vector<Byte> bytes;
