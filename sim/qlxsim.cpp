@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include "ApplianceSim.h"
+#include "SimOptions.h"
 
 namespace {
 volatile std::sig_atomic_t quit = 0;
@@ -41,22 +42,6 @@ constexpr const char* kUsage =
     "  --file FILE        answer with the appliances of FILE, read again at every request\n"
     "  --help             show this text and exit\n";
 
-// One line naming the fault and the hint; the status for a bad command line.
-int usageError(const std::string& fault) {
-    std::fprintf(stderr, "qlxsim: %s\nTry 'qlxsim --help'.\n", fault.c_str());
-    return 2;
-}
-
-// A whole number, or nothing.
-bool number(const char* text, int& out) {
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || errno != 0 || v < 0 || v > 1000000)
-        return false;
-    out = static_cast<int>(v);
-    return true;
-}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -68,16 +53,15 @@ int main(int argc, char** argv) {
         const bool takesValue = a == "--count" || a == "--first" || a == "--delay" || a == "--repeat" ||
                                 a == "--only-to" || a == "--file";
         if (takesValue && i + 1 >= argc)
-            return usageError(a + " needs a value");
+            return simoptions::usageError("qlxsim", a + " needs a value");
         if (a == "--help") {
-            std::fputs(kUsage, stdout);
-            return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 2;
+            return simoptions::help(kUsage);
         }
         int* target = a == "--count" ? &count : a == "--first" ? &first : a == "--delay" ? &delay
                       : a == "--repeat" ? &repeat : nullptr;
         if (target) {
-            if (!number(argv[++i], *target))
-                return usageError(a + " needs a whole number: " + argv[i]);
+            if (!simoptions::number(argv[++i], *target))
+                return simoptions::usageError("qlxsim", a + " needs a whole number: " + argv[i]);
         }
         else if (a == "--log") log = true;
         else if (a == "--file") options.file = argv[++i];
@@ -85,7 +69,7 @@ int main(int argc, char** argv) {
         else if (a == "--malformed") malformed = true;
         else if (a == "--any-peer") options.anyPeer = true;
         else
-            return usageError("unknown option " + a);
+            return simoptions::usageError("qlxsim", "unknown option " + a);
     }
     auto list = sampleAppliances(first + count);
     list.erase(list.begin(), list.begin() + std::min<long>(first, static_cast<long>(list.size())));

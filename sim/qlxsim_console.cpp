@@ -11,6 +11,7 @@
 
 #include "ApplianceServices.h"
 #include "ApplianceSim.h"
+#include "SimOptions.h"
 
 namespace {
 volatile std::sig_atomic_t quit = 0;
@@ -25,22 +26,6 @@ constexpr const char* kUsage =
     "  --web-port P       the web pages' TCP port (default 8080)\n"
     "  --help             show this text and exit\n";
 
-// One line naming the fault and the hint; the status for a bad command line.
-int usageError(const std::string& fault) {
-    std::fprintf(stderr, "qlxsim_console: %s\nTry 'qlxsim_console --help'.\n", fault.c_str());
-    return 2;
-}
-
-// A whole number, or nothing.
-bool number(const char* text, int& out) {
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || errno != 0 || v < 0 || v > 1000000)
-        return false;
-    out = static_cast<int>(v);
-    return true;
-}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -49,17 +34,16 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--help") {
-            std::fputs(kUsage, stdout);
-            return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 2;
+            return simoptions::help(kUsage);
         }
         int* target = a == "--count" ? &count : a == "--telnet-port" ? &services.telnetPort
                       : a == "--web-port" ? &services.webPort : nullptr;
         if (!target)
-            return usageError("unknown option " + a);
+            return simoptions::usageError("qlxsim_console", "unknown option " + a);
         if (i + 1 >= argc)
-            return usageError(a + " needs a value");
-        if (!number(argv[++i], *target))
-            return usageError(a + " needs a whole number: " + argv[i]);
+            return simoptions::usageError("qlxsim_console", a + " needs a value");
+        if (!simoptions::number(argv[++i], *target))
+            return simoptions::usageError("qlxsim_console", a + " needs a whole number: " + argv[i]);
     }
     auto list = sampleAppliances(count);
     for (std::size_t i = 0; i < list.size(); ++i)

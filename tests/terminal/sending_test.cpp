@@ -261,6 +261,27 @@ struct TimingHost {
                           }};
     TimingHost() { awaitKernelTimestamps(); }
 
+    // One byte and the kernel's receive time of it in ms (-1: none came with it); false at the end.
+    static bool receiveStamped(int fd, char& c, double& ms) {
+        char control[256];
+        iovec io{&c, 1};
+        msghdr m{};
+        m.msg_iov = &io;
+        m.msg_iovlen = 1;
+        m.msg_control = control;
+        m.msg_controllen = sizeof control;
+        if (::recvmsg(fd, &m, 0) <= 0)
+            return false;
+        ms = -1;
+        for (cmsghdr* h = CMSG_FIRSTHDR(&m); h; h = CMSG_NXTHDR(&m, h))
+            if (h->cmsg_level == SOL_SOCKET && h->cmsg_type == SO_TIMESTAMPNS) {
+                timespec ts;
+                std::memcpy(&ts, CMSG_DATA(h), sizeof ts);
+                ms = double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+            }
+        return true;
+    }
+
     // The kernel turns receive timestamps on for everyone a little after the first socket
     // asks (deferred work, late on a busy machine); bytes that come before carry none. A
     // datagram to ourselves shows when they are on, and the listener keeps them on.
@@ -274,16 +295,11 @@ struct TimingHost {
         socklen_t len = sizeof self;
         ::bind(s, reinterpret_cast<sockaddr*>(&self), sizeof self);
         ::getsockname(s, reinterpret_cast<sockaddr*>(&self), &len);
+        char c;
+        double ms = -1;
         for (int tries = 0; tries < 500; ++tries) {
             ::sendto(s, "t", 1, 0, reinterpret_cast<sockaddr*>(&self), sizeof self);
-            char c, control[256];
-            iovec io{&c, 1};
-            msghdr m{};
-            m.msg_iov = &io;
-            m.msg_iovlen = 1;
-            m.msg_control = control;
-            m.msg_controllen = sizeof control;
-            if (::recvmsg(s, &m, 0) == 1 && CMSG_FIRSTHDR(&m) != nullptr)
+            if (receiveStamped(s, c, ms) && ms >= 0)
                 break;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -292,26 +308,11 @@ struct TimingHost {
 
     static std::vector<Byte> readTimed(int fd) {
         std::vector<Byte> bytes;
-        for (;;) {
-            char c;
-            char control[256];
-            iovec io{&c, 1};
-            msghdr m{};
-            m.msg_iov = &io;
-            m.msg_iovlen = 1;
-            m.msg_control = control;
-            m.msg_controllen = sizeof control;
-            if (::recvmsg(fd, &m, 0) <= 0)
-                return bytes;
-            double ms = -1;
-            for (cmsghdr* h = CMSG_FIRSTHDR(&m); h; h = CMSG_NXTHDR(&m, h))
-                if (h->cmsg_level == SOL_SOCKET && h->cmsg_type == SO_TIMESTAMPNS) {
-                    timespec ts;
-                    std::memcpy(&ts, CMSG_DATA(h), sizeof ts);
-                    ms = double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
-                }
+        char c;
+        double ms;
+        while (receiveStamped(fd, c, ms))
             bytes.push_back({c, ms});
-        }
+        return bytes;
     }
 };
 
