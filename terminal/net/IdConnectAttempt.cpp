@@ -1,6 +1,9 @@
 #include "IdConnectAttempt.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 
@@ -22,6 +25,26 @@ class EIdConnectCancelled : public EIdSilentException {
   EIdConnectCancelled() : EIdSilentException("Connect cancelled.") {}
 };
 
+// The attempt threads still running. Their client is a network component, and the last one
+// to go frees the socket stack through the stack's globals; the process waits for them at
+// exit, before those globals go (a connect is broken off by Cancel; a name lookup is short).
+struct Running {
+  std::mutex lock;
+  std::condition_variable none;
+  int count = 0;
+};
+
+Running& running() {
+  static Running r;
+  return r;
+}
+
+void awaitRunning() {
+  Running& r = running();
+  std::unique_lock<std::mutex> l(r.lock);
+  r.none.wait_for(l, std::chrono::seconds(5), [&] { return r.count == 0; });
+}
+
 }  // namespace
 
 TIdConnectAttempt::TIdConnectAttempt(const std::string& host, int port, int timeout,
@@ -38,17 +61,30 @@ TIdConnectAttempt::TIdConnectAttempt(const std::string& host, int port, int time
     if ((status == TIdStatus::StatusResolving || status == TIdStatus::StatusConnecting) && c->load())
       throw EIdConnectCancelled();
   };
-  std::thread([shared = FShared] {
+  // Registered after the stack's globals exist, so it runs before they are destroyed.
+  static const bool waitsAtExit = (running(), std::atexit(awaitRunning) == 0);
+  (void)waitsAtExit;
+  {
+    std::lock_guard<std::mutex> l(running().lock);
+    ++running().count;
+  }
+  std::thread([shared = FShared]() mutable {
     std::string error;
     try {
       shared->client.OpenConnection();
     } catch (const std::exception& e) {
       error = e.what();
     }
-    std::lock_guard<std::mutex> guard(shared->lock);
-    shared->error = std::move(error);
-    shared->done = true;
-    if (shared->finished) shared->finished();
+    {
+      std::lock_guard<std::mutex> guard(shared->lock);
+      shared->error = std::move(error);
+      shared->done = true;
+      if (shared->finished) shared->finished();
+    }
+    shared.reset();  // the client may be the last component: the stack goes here, not after exit
+    Running& r = running();
+    std::lock_guard<std::mutex> l(r.lock);
+    if (--r.count == 0) r.none.notify_all();
   }).detach();
 }
 
